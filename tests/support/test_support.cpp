@@ -1,0 +1,248 @@
+#include "test_support.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+void append(Bytes &b, const std::string &text) { b.insert(b.end(), text.begin(), text.end()); }
+
+void append_u16(Bytes &b, uint16_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void append_u32(Bytes &b, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+void append_samples(Bytes &b, const std::vector<int16_t> &samples) {
+    for (int16_t s : samples) append_u16(b, static_cast<uint16_t>(s));
+}
+
+Bytes chunk(const std::string &id, const Bytes &body) {
+    Bytes b;
+    append(b, id);
+    append_u32(b, static_cast<uint32_t>(body.size()));
+    b.insert(b.end(), body.begin(), body.end());
+    return b;
+}
+
+Bytes fmt_body(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits) {
+    Bytes b;
+    const uint16_t align = static_cast<uint16_t>(channels * (bits / 8));
+    append_u16(b, format);
+    append_u16(b, channels);
+    append_u32(b, rate);
+    append_u32(b, rate * align);
+    append_u16(b, align);
+    append_u16(b, bits);
+    return b;
+}
+
+Bytes riff(const std::vector<Bytes> &chunks) {
+    Bytes body;
+    append(body, "WAVE");
+    for (const Bytes &c : chunks) body.insert(body.end(), c.begin(), c.end());
+    Bytes b;
+    append(b, "RIFF");
+    append_u32(b, static_cast<uint32_t>(body.size()));
+    b.insert(b.end(), body.begin(), body.end());
+    return b;
+}
+
+Bytes pcm_wav(uint32_t rate, uint16_t channels, const std::vector<int16_t> &samples) {
+    Bytes data;
+    append_samples(data, samples);
+    return riff({chunk("fmt ", fmt_body(1, channels, rate, 16)), chunk("data", data)});
+}
+
+uint32_t read_u32(const Bytes &b, size_t at) {
+    return static_cast<uint32_t>(b.at(at)) | static_cast<uint32_t>(b.at(at + 1)) << 8 |
+           static_cast<uint32_t>(b.at(at + 2)) << 16 | static_cast<uint32_t>(b.at(at + 3)) << 24;
+}
+
+uint16_t read_u16(const Bytes &b, size_t at) {
+    return static_cast<uint16_t>(b.at(at) | b.at(at + 1) << 8);
+}
+
+std::vector<int16_t> samples_at(const Bytes &b, size_t at, size_t count) {
+    std::vector<int16_t> s(count);
+    for (size_t i = 0; i < count; ++i) s[i] = static_cast<int16_t>(read_u16(b, at + 2 * i));
+    return s;
+}
+
+TempDir::TempDir() {
+    const char *base = std::getenv("TMPDIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/nrtest.XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = buf.data();
+}
+
+TempDir::~TempDir() {
+    nftw(
+        dir_.c_str(),
+        [](const char *p, const struct stat *, int, struct FTW *) { return std::remove(p); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+std::string TempDir::path(const std::string &name) const { return dir_ + "/" + name; }
+
+void write_file(const std::string &path, const Bytes &bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+Bytes read_file(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+bool file_exists(const std::string &path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+namespace {
+
+double now_s() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
+}  // namespace
+
+RunResult run(const std::string &program, const std::vector<std::string> &args, double timeout_s,
+              const std::string *stdin_text) {
+    RunResult result;
+    int out_pipe[2], err_pipe[2], in_pipe[2] = {-1, -1};
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
+    if (stdin_text && pipe(in_pipe) != 0) return result;
+    const pid_t pid = fork();
+    if (pid < 0) return result;
+    if (pid == 0) {
+        if (stdin_text) {
+            dup2(in_pipe[0], 0);
+        } else {
+            const int null_fd = open("/dev/null", O_RDONLY);
+            dup2(null_fd, 0);
+        }
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pipe[0], in_pipe[1]})
+            if (fd > 2) close(fd);
+        std::vector<char *> argv;
+        argv.push_back(const_cast<char *>(program.c_str()));
+        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    if (stdin_text) {
+        close(in_pipe[0]);
+        ssize_t ignored = write(in_pipe[1], stdin_text->data(), stdin_text->size());
+        (void)ignored;
+        close(in_pipe[1]);
+    }
+    const double deadline = now_s() + timeout_s;
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string *sinks[2] = {&result.out, &result.err};
+    int open_fds = 2;
+    while (open_fds > 0) {
+        const double left = deadline - now_s();
+        if (left <= 0) {
+            result.timed_out = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(std::min(left, 1.0) * 1000) + 1) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buf[4096];
+            const ssize_t got = read(fds[i].fd, buf, sizeof buf);
+            if (got > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(got));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_fds;
+            }
+        }
+    }
+    for (pollfd &p : fds)
+        if (p.fd >= 0) close(p.fd);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    if (!result.timed_out && WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
+    return result;
+}
+
+std::vector<int16_t> white_noise(size_t n, double rms, uint32_t seed) {
+    // mt19937's raw output is the same everywhere, unlike the standard
+    // distributions: approximate a Gaussian by the sum of twelve uniforms.
+    std::mt19937 rng(seed);
+    std::vector<int16_t> s(n);
+    for (int16_t &v : s) {
+        double sum = -6.0;
+        for (int k = 0; k < 12; ++k) sum += rng() / 4294967296.0;
+        v = static_cast<int16_t>(std::clamp(std::lround(sum * rms), -32768L, 32767L));
+    }
+    return s;
+}
+
+std::vector<int16_t> tone(size_t n, double freq, double rate, double amplitude) {
+    std::vector<int16_t> s(n);
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2.0 * M_PI * freq * i / rate)));
+    return s;
+}
+
+std::vector<int16_t> mix(const std::vector<int16_t> &a, const std::vector<int16_t> &b) {
+    std::vector<int16_t> s(std::min(a.size(), b.size()));
+    for (size_t i = 0; i < s.size(); ++i)
+        s[i] = static_cast<int16_t>(std::clamp(int(a[i]) + int(b[i]), -32768, 32767));
+    return s;
+}
+
+std::vector<int16_t> interleave(const std::vector<std::vector<int16_t>> &channels) {
+    std::vector<int16_t> s;
+    const size_t n = channels.at(0).size();
+    for (size_t i = 0; i < n; ++i)
+        for (const auto &c : channels) s.push_back(c.at(i));
+    return s;
+}
+
+std::string fnv1a(const Bytes &bytes) {
+    uint64_t h = 1469598103934665603ull;
+    for (uint8_t b : bytes) {
+        h ^= b;
+        h *= 1099511628211ull;
+    }
+    char buf[17];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+    return buf;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,73 @@
+// Helpers shared by the tests: WAV images built byte by byte, temporary
+// files, and running the tool as a real process.
+#ifndef TESTS_SUPPORT_H
+#define TESTS_SUPPORT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+using Bytes = std::vector<uint8_t>;
+
+void append(Bytes &b, const std::string &text);  // raw characters, no terminator
+void append_u16(Bytes &b, uint16_t v);
+void append_u32(Bytes &b, uint32_t v);
+void append_samples(Bytes &b, const std::vector<int16_t> &samples);
+// A chunk: identifier, 32-bit size of body, body (no pad byte added).
+Bytes chunk(const std::string &id, const Bytes &body);
+// The 16 bytes of fmt fields.
+Bytes fmt_body(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits);
+// "RIFF", size, "WAVE" followed by the given chunks (RIFF size computed).
+Bytes riff(const std::vector<Bytes> &chunks);
+// A canonical 44-byte-header PCM file holding the interleaved samples.
+Bytes pcm_wav(uint32_t rate, uint16_t channels, const std::vector<int16_t> &samples);
+
+uint32_t read_u32(const Bytes &b, size_t at);
+uint16_t read_u16(const Bytes &b, size_t at);
+std::vector<int16_t> samples_at(const Bytes &b, size_t at, size_t count);
+
+// A fresh directory under the system's temporary folder, removed with its
+// contents when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    std::string path(const std::string &name) const;
+    const std::string &dir() const { return dir_; }
+
+private:
+    std::string dir_;
+};
+
+void write_file(const std::string &path, const Bytes &bytes);
+Bytes read_file(const std::string &path);
+bool file_exists(const std::string &path);
+
+struct RunResult {
+    int status = -1;        // exit status, or -1 when killed or not started
+    bool timed_out = false;
+    std::string out;        // standard output
+    std::string err;        // standard error
+};
+
+// Runs a program with standard input from /dev/null (or from stdin_text
+// when given) and kills it after timeout_s seconds.
+RunResult run(const std::string &program, const std::vector<std::string> &args,
+              double timeout_s = 60.0, const std::string *stdin_text = nullptr);
+
+// Deterministic test signals.
+std::vector<int16_t> white_noise(size_t n, double rms, uint32_t seed);
+std::vector<int16_t> tone(size_t n, double freq, double rate, double amplitude);
+std::vector<int16_t> mix(const std::vector<int16_t> &a, const std::vector<int16_t> &b);
+// Interleaves equally long channels.
+std::vector<int16_t> interleave(const std::vector<std::vector<int16_t>> &channels);
+// 64-bit FNV-1a of bytes, printed as 16 hex digits.
+std::string fnv1a(const Bytes &bytes);
+
+}  // namespace testsupport
+
+#endif
