@@ -97,7 +97,7 @@ pmax = max(powers)
 active = [p for p in powers if p > pmax * 1e-3]
 speech_power = sum(active) / len(active)
 
-# Seeded pink noise: Gaussian white noise through Paul economy
+# Seeded pink noise: Gaussian white noise through an economy three-pole pink
 # filter; the filter is run in for a second first so the start is stationary.
 rng = random.Random(seed)
 b0 = b1 = b2 = 0.0
