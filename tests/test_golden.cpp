@@ -1,0 +1,96 @@
+// Whole files through the tool, compared with checksums of outputs that
+// were checked when the signal path was finished: any change that alters a
+// single output sample, in any mode, geometry or channel layout, shows here.
+// Set GOLDEN_PRINT=1 to print the table for the current build.
+#include <cstdlib>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace {
+
+using namespace testsupport;
+
+// Noise with 1 kHz bursts, different for each channel and rate.
+std::vector<int16_t> test_channel(uint32_t rate, uint32_t seed) {
+    const size_t n = rate * 3 / 2;
+    std::vector<int16_t> s = white_noise(n, 900.0, seed);
+    const std::vector<int16_t> t = tone(n, 700.0 + 150.0 * seed, rate, 7000.0);
+    for (size_t i = 0; i < n; ++i)
+        if ((i / (rate / 4)) % 2 == 1) s[i] = static_cast<int16_t>(s[i] + t[i]);
+    return s;
+}
+
+Bytes test_input(uint32_t rate, uint16_t channels) {
+    if (channels == 1) return pcm_wav(rate, 1, test_channel(rate, 1));
+    return pcm_wav(rate, 2, interleave({test_channel(rate, 1), test_channel(rate, 2)}));
+}
+
+Bytes denoise(const TempDir &dir, const Bytes &input, int mode) {
+    const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
+    write_file(in, input);
+    const RunResult r = run(TEST_WAV_PATH, {std::to_string(mode), "-20", "0.95", "0.98", in, out});
+    EXPECT_EQ(r.status, 0) << r.out;
+    return read_file(out);
+}
+
+struct Golden {
+    uint32_t rate;
+    uint16_t channels;
+    int mode;
+    const char *checksum;
+};
+
+void PrintTo(const Golden &g, std::ostream *os) {
+    *os << g.rate << " Hz, " << g.channels << " ch, mode " << g.mode;
+}
+
+const Golden kGolden[] = {
+#include "golden_checksums.inc"
+};
+
+class GoldenOutput : public ::testing::TestWithParam<Golden> {};
+
+TEST_P(GoldenOutput, MatchesRecordedChecksum) {
+    const Golden g = GetParam();
+    TempDir dir;
+    const std::string sum = fnv1a(denoise(dir, test_input(g.rate, g.channels), g.mode));
+    if (std::getenv("GOLDEN_PRINT"))
+        std::printf("    {%u, %u, %d, \"%s\"},\n", g.rate, g.channels, g.mode, sum.c_str());
+    EXPECT_EQ(sum, g.checksum);
+}
+
+INSTANTIATE_TEST_SUITE_P(ModesGeometriesLayouts, GoldenOutput, ::testing::ValuesIn(kGolden));
+
+TEST(Determinism, TwoRunsGiveIdenticalBytes) {
+    TempDir dir;
+    const Bytes input = test_input(44100, 2);
+    EXPECT_EQ(denoise(dir, input, 2), denoise(dir, input, 2));
+}
+
+// Each channel has its own suppressor: swapping the input's channels swaps
+// the output's, and a stereo channel comes out as it would alone.
+TEST(Determinism, ChannelsAreIndependent) {
+    const uint32_t rate = 16000;
+    const std::vector<int16_t> a = test_channel(rate, 1), b = test_channel(rate, 2);
+    TempDir dir;
+    const Bytes ab = denoise(dir, pcm_wav(rate, 2, interleave({a, b})), 1);
+    const Bytes ba = denoise(dir, pcm_wav(rate, 2, interleave({b, a})), 1);
+    const Bytes mono_a = denoise(dir, pcm_wav(rate, 1, a), 1);
+    ASSERT_EQ(ab.size(), ba.size());
+    const size_t frames = (ab.size() - 56) / 4;
+    ASSERT_EQ(mono_a.size(), 56 + frames * 2);
+    const std::vector<int16_t> sab = samples_at(ab, 56, frames * 2), sba = samples_at(ba, 56, frames * 2);
+    const std::vector<int16_t> sa = samples_at(mono_a, 56, frames);
+    for (size_t i = 0; i < frames; ++i) {
+        ASSERT_EQ(sab[2 * i], sba[2 * i + 1]) << i;
+        ASSERT_EQ(sab[2 * i + 1], sba[2 * i]) << i;
+        ASSERT_EQ(sab[2 * i], sa[i]) << i;
+    }
+}
+
+}  // namespace
