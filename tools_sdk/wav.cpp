@@ -122,22 +122,27 @@ private:
 
 // After a chunk of odd size the next identifier may follow a pad byte (as
 // the format asks) or not (as some writers do). Chooses the alignment at
-// which a chunk identifier stands, preferring "data", then the padded one.
-bool read_id_after_odd_chunk(ChunkReader &r, char *id) {
+// which a chunk identifier stands: the one that reads `wanted`; else the
+// padded one when the byte before it is a zero pad; else the first printable
+// one, unpadded first, for a nonzero first byte is the identifier's own (the
+// padded reading would borrow a byte of the size, which is often printable).
+bool read_id_after_odd_chunk(ChunkReader &r, char *id, const char *wanted) {
     unsigned char b[5];
     const uint64_t start = r.pos();
     if (r.left() < 5) return r.read(id, 4);
     if (!r.read(b, 5)) return false;
     const unsigned char *padded = b + 1, *unpadded = b;
     const unsigned char *chosen;
-    if (same_id(reinterpret_cast<const char *>(padded), "data"))
+    if (same_id(reinterpret_cast<const char *>(padded), wanted))
         chosen = padded;
-    else if (same_id(reinterpret_cast<const char *>(unpadded), "data"))
+    else if (same_id(reinterpret_cast<const char *>(unpadded), wanted))
         chosen = unpadded;
-    else if (printable_id(padded))
+    else if (b[0] == 0 && printable_id(padded))
         chosen = padded;
     else if (printable_id(unpadded))
         chosen = unpadded;
+    else if (printable_id(padded))
+        chosen = padded;
     else
         return false;
     std::memcpy(id, chosen, 4);
@@ -149,7 +154,7 @@ bool read_id_after_odd_chunk(ChunkReader &r, char *id) {
 bool walk_to_data(ChunkReader &r, bool odd_end, uint32_t *data_size) {
     for (;;) {
         char id[4];
-        if (!(odd_end ? read_id_after_odd_chunk(r, id) : r.read(id, 4))) return false;
+        if (!(odd_end ? read_id_after_odd_chunk(r, id, "data") : r.read(id, 4))) return false;
         unsigned char size[4];
         if (!r.read(size, 4)) return false;
         if (same_id(id, "data")) {
@@ -220,7 +225,8 @@ void WAV_HEADER::LoadFromFile(FILE *file) {
     if (same_id(id, "LIST")) {
         const uint32_t list_size = r.expect_u32();
         r.expect_skip(list_size);
-        if (!((list_size & 1u) ? read_id_after_odd_chunk(r, id) : r.read(id, 4))) unknown_format();
+        if (!((list_size & 1u) ? read_id_after_odd_chunk(r, id, "fmt ") : r.read(id, 4)))
+            unknown_format();
     }
     if (!same_id(id, "fmt ")) unknown_format();
 
