@@ -1,3 +1,525 @@
+// The test_wav tool run as a real process: argument checks, messages and
+// exit statuses, and the shape and length of the files it writes.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "test_support.h"
+
+namespace {
+
+using namespace testsupport;
+
+const std::string kTool = TEST_WAV_PATH;
+const std::string kSep(54, '=');
+const std::string kName = "Tarnwel's Noise Cancellation of single microphone solution.";
+const std::string kVersion = "Version 2.35";
+const std::string kFormatRefused =
+    "Input file must be Windows PCM, 16 bits linear\nPress enter key to exit.\n";
+
+// Text written to the standard input of a tool that has already ended must
+// fail as a write, not end the test run.
+const auto kIgnoreSigpipe = signal(SIGPIPE, SIG_IGN);
+
+RunResult tool(const std::vector<std::string> &args, const std::string *stdin_text = nullptr) {
+    return run(kTool, args, 30.0, stdin_text);
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        out.push_back(text.substr(start, nl - start));
+    if (start < text.size()) out.push_back(text.substr(start));
+    return out;
+}
+
+size_t count_of(const std::string &text, const std::string &part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// A WAV file whose data chunk announces `announced` bytes (by default what
+// it holds), optionally followed by more chunks.
+Bytes wav(const Bytes &fmt, const std::vector<int16_t> &samples, int64_t announced = -1,
+          const Bytes &trailer = {}) {
+    Bytes data;
+    append(data, "data");
+    append_u32(data, announced < 0 ? static_cast<uint32_t>(2 * samples.size())
+                                   : static_cast<uint32_t>(announced));
+    append_samples(data, samples);
+    return riff({chunk("fmt ", fmt), data, trailer});
+}
+
+Bytes mono8k(size_t n, int64_t announced = -1, const Bytes &trailer = {}) {
+    return wav(fmt_body(1, 1, 8000, 16), white_noise(n, 1000.0, 7), announced, trailer);
+}
+
+// The banner lines the tool prints after the separator; the maker's notice
+// is taken from the usage text.
+std::string banner() {
+    const std::vector<std::string> usage = lines(tool({}).out);
+    const std::string company = usage.empty() ? "" : usage.back();
+    return kSep + "\n" + kName + "\n" + kVersion + "\n" + company + "\n";
+}
+
+// ------------------------------------------------------------ usage text
+
+TEST(Usage, FewerThanSixArgumentsPrintUsage) {
+    const RunResult r = tool({"1", "-20", "0.95", "0.98", "in.wav"});
+    EXPECT_EQ(r.status, 1);
+    const std::vector<std::string> expected = {
+        "Usage: " + kTool + " <kindMode> <pSdb> <pNn> <pMn> <inpFile> <outFile>",
+        "<kindMode> - Kind of mode substration: 0, 1 or 2, default: 1 ",
+        "<pSdb> - Limitation suppression [-80.0, 0.0] dB, default: -18.0 ",
+        "<pNn> - Noise adaptation rate [0.8, 0.999], default: 0.95",
+        "<pMn> - Musical noise reduction [0.8, 0.999], default: 0.98",
+        "<inpFile> - input sound file (*.wav).",
+        "<outFile> - output sound file (*.wav).",
+        "Supported signal formats (*.wav):",
+        "   - Windows PCM (16 bit linear), Mono or Stereo channels;",
+        "",
+        kSep,
+        kName,
+        kVersion,
+    };
+    const std::vector<std::string> got = lines(r.out);
+    ASSERT_EQ(got.size(), expected.size() + 1) << r.out;
+    EXPECT_EQ(std::vector<std::string>(got.begin(), got.end() - 1), expected);
+    EXPECT_FALSE(got.back().empty());
+    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_EQ(tool({}).out, r.out);
+}
+
+// ---------------------------------------------------- argument matrix
+
+struct ArgCase {
+    const char *name;
+    std::array<const char *, 4> params;
+    const char *refused;  // the whole output when refused, else null
+    const char *shown;    // a settings line of an accepted run
+};
+
+const char kKind[] = "kindMode: 0, 1, 2 or 3, default: 2 ";
+const char kSdb[] = "pSdb: [-80.0, 0.0] dB, default: -20.0 ";
+const char kNn[] = "pNn: [0.8, 0.999], default: 0.95 ";
+const char kMn[] = "pMn: [0.8, 0.999], default: 0.98 ";
+
+void PrintTo(const ArgCase &c, std::ostream *os) { *os << c.name; }
+
+class Arguments : public testing::TestWithParam<ArgCase> {};
+
+// Refused cases name a missing input, so that any test made out of order
+// shows up as a different message.
+TEST_P(Arguments, CheckedInOrder) {
+    const ArgCase &c = GetParam();
+    TempDir dir;
+    const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
+    if (!c.refused) write_file(in, mono8k(300));
+    const RunResult r = tool({c.params[0], c.params[1], c.params[2], c.params[3], in, out});
+    if (c.refused) {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, std::string(c.refused) + "\n");
+        EXPECT_FALSE(file_exists(out));
+    } else {
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find(std::string("\n") + c.shown + "\n"), std::string::npos) << r.out;
+        EXPECT_TRUE(file_exists(out));
+    }
+}
+
+const ArgCase kArgCases[] = {
+    {"kind_text_is_0", {"abc", "-20", "0.95", "0.98"}, nullptr, "  Mode substration: 0"},
+    {"kind_fraction_truncated", {"2.7", "-20", "0.95", "0.98"}, nullptr, "  Mode substration: 2"},
+    {"kind_3", {"3", "-20", "0.95", "0.98"}, nullptr, "  Mode substration: 3"},
+    {"kind_negative", {"-1", "-20", "0.95", "0.98"}, kKind, nullptr},
+    {"kind_4", {"4", "-20", "0.95", "0.98"}, kKind, nullptr},
+    {"sdb_0", {"1", "0", "0.95", "0.98"}, nullptr, "  Limitation suppression: 0.00"},
+    {"sdb_minus_0", {"1", "-0", "0.95", "0.98"}, nullptr, "  Limitation suppression: -0.00"},
+    {"sdb_no_lower_limit", {"1", "-200", "0.95", "0.98"}, nullptr,
+     "  Limitation suppression: -200.00"},
+    {"sdb_positive", {"1", "0.5", "0.95", "0.98"}, kSdb, nullptr},
+    {"sdb_nan", {"1", "nan", "0.95", "0.98"}, kSdb, nullptr},
+    {"nn_lower_bound", {"1", "-20", "0.8", "0.98"}, nullptr, "  Noise adaptation rate: 0.80"},
+    {"nn_below_one", {"1", "-20", "0.9995", "0.98"}, nullptr, "  Noise adaptation rate: 1.00"},
+    {"nn_one", {"1", "-20", "1", "0.98"}, kNn, nullptr},
+    {"nn_low", {"1", "-20", "0.79", "0.98"}, kNn, nullptr},
+    {"nn_rounds_to_one", {"1", "-20", "0.99999999", "0.98"}, kNn, nullptr},
+    {"nn_nan", {"1", "-20", "nan", "0.98"}, kNn, nullptr},
+    {"mn_lower_bound", {"1", "-20", "0.95", "0.8"}, nullptr, "  Musical noise reduction: 0.80"},
+    {"mn_below_one", {"1", "-20", "0.95", "0.9995"}, nullptr, "  Musical noise reduction: 1.00"},
+    {"mn_one", {"1", "-20", "0.95", "1"}, kMn, nullptr},
+    {"mn_low", {"1", "-20", "0.95", "0.79"}, kMn, nullptr},
+    {"mn_rounds_to_one", {"1", "-20", "0.95", "0.99999999"}, kMn, nullptr},
+    {"mn_nan", {"1", "-20", "0.95", "nan"}, kMn, nullptr},
+    {"first_of_all_bad", {"4", "0.5", "1", "1"}, kKind, nullptr},
+    {"first_of_sdb_nn_mn", {"1", "0.5", "0.5", "nan"}, kSdb, nullptr},
+    {"first_of_nn_mn", {"1", "-20", "nan", "0.5"}, kNn, nullptr},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cli, Arguments, testing::ValuesIn(kArgCases),
+                         [](const testing::TestParamInfo<ArgCase> &i) { return i.param.name; });
+
+// ------------------------------------------------------- successful run
+
+TEST(Run, PrintsSettingsAndClosingText) {
+    TempDir dir;
+    const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
+    write_file(in, mono8k(1000));
+    const RunResult r = tool({"2", "-20", "0.95", "0.98", in, out, "ignored"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "\nFormat of input file: " + in + "\n" +
+                         "  Sampling rate: 8000 Hz, Channels: 1\n"
+                         "Parameters of Tarnwel's Noise Cancellation:\n"
+                         "  Mode substration: 2\n"
+                         "  Limitation suppression: -20.00\n"
+                         "  Noise adaptation rate: 0.95\n"
+                         "  Musical noise reduction: 0.98\n" +
+                         kSep + "\nStart process ...\n" + kSep + "\nIt's finished...\n" + banner() +
+                         "Press enter key\n");
+    const Bytes o = read_file(out);
+    ASSERT_EQ(o.size(), 56u + 1920u);
+    EXPECT_EQ(read_u32(o, 4), 1968u);  // RIFF size
+    EXPECT_EQ(read_u32(o, 52), 1920u);
+}
+
+// ------------------------------------------------------ refused inputs
+
+struct FormatCase {
+    const char *name;
+    uint16_t format, channels, bits;
+};
+
+void PrintTo(const FormatCase &c, std::ostream *os) { *os << c.name; }
+
+class UnsupportedFormat : public testing::TestWithParam<FormatCase> {};
+
+TEST_P(UnsupportedFormat, RefusedBeforeOutputIsOpened) {
+    const FormatCase &c = GetParam();
+    TempDir dir;
+    const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
+    write_file(in, wav(fmt_body(c.format, c.channels, 8000, c.bits), white_noise(600, 500.0, 1)));
+    const std::string key = "\n";
+    for (const std::string *stdin_text : {static_cast<const std::string *>(nullptr), &key}) {
+        const RunResult r = tool({"1", "-20", "0.95", "0.98", in, out}, stdin_text);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, kFormatRefused);
+        EXPECT_FALSE(file_exists(out));
+    }
+}
+
+const FormatCase kFormatCases[] = {
+    {"float_format", 3, 1, 16}, {"adpcm_format", 2, 1, 16}, {"no_channel", 1, 0, 16},
+    {"three_channels", 1, 3, 16}, {"eight_bits", 1, 1, 8},  {"twenty_four_bits", 1, 2, 24},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cli, UnsupportedFormat, testing::ValuesIn(kFormatCases),
+                         [](const testing::TestParamInfo<FormatCase> &i) { return i.param.name; });
+
+// Starts the tool with an open, empty pipe as standard input and reports
+// whether it was still running after a while; then sends a newline and
+// collects its exit status.
+bool waits_for_key(const std::vector<std::string> &args, int *status) {
+    int key[2];
+    if (pipe(key) != 0) return false;
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        dup2(key[0], 0);
+        const int null_fd = open("/dev/null", O_WRONLY);
+        dup2(null_fd, 1);
+        dup2(null_fd, 2);
+        close(key[0]);
+        close(key[1]);
+        std::vector<char *> argv{const_cast<char *>(kTool.c_str())};
+        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(kTool.c_str(), argv.data());
+        _exit(127);
+    }
+    close(key[0]);
+    usleep(300 * 1000);
+    int wstatus = 0;
+    const bool waiting = waitpid(pid, &wstatus, WNOHANG) == 0;
+    const ssize_t sent = write(key[1], "\n", 1);
+    (void)sent;
+    close(key[1]);
+    if (waiting) {
+        int tries = 0;
+        while (waitpid(pid, &wstatus, WNOHANG) == 0 && ++tries < 500) usleep(10 * 1000);
+        if (tries == 500) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &wstatus, 0);
+        }
+    }
+    *status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    return waiting;
+}
+
+TEST(UnsupportedFormatKey, WaitsForOneKeyBeforeEnding) {
+    TempDir dir;
+    const std::string in = dir.path("in.wav");
+    write_file(in, wav(fmt_body(3, 1, 8000, 16), white_noise(600, 500.0, 1)));
+    int status = -1;
+    EXPECT_TRUE(waits_for_key({"1", "-20", "0.95", "0.98", in, dir.path("out.wav")}, &status));
+    EXPECT_EQ(status, 1);
+}
+
+struct BadInputCase {
+    const char *name;
+    Bytes content;
+};
+
+void PrintTo(const BadInputCase &c, std::ostream *os) { *os << c.name; }
+
+class RejectedHeader : public testing::TestWithParam<BadInputCase> {};
+
+TEST_P(RejectedHeader, UnknownFormatAndNoOutput) {
+    TempDir dir;
+    const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
+    write_file(in, GetParam().content);
+    const RunResult r = tool({"1", "-20", "0.95", "0.98", in, out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Unknown format\n");
+    EXPECT_FALSE(file_exists(out));
+}
+
+Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, RejectedHeader,
+    testing::Values(BadInputCase{"empty", {}},
+                    BadInputCase{"text", text("just some text, no sound")},
+                    BadInputCase{"no_data_chunk", riff({chunk("fmt ", fmt_body(1, 1, 8000, 16))})},
+                    BadInputCase{"riff_only", riff({})}),
+    [](const testing::TestParamInfo<BadInputCase> &i) { return i.param.name; });
+
+TEST(UnreadableInput, MissingFileOrDirectory) {
+    TempDir dir;
+    for (const std::string &in : {dir.path("missing.wav"), dir.dir()}) {
+        const RunResult r = tool({"1", "-20", "0.95", "0.98", in, dir.path("out.wav")});
+        EXPECT_EQ(r.status, 1) << in;
+        EXPECT_EQ(r.out, "Couldn't Read file\n") << in;
+        EXPECT_FALSE(file_exists(dir.path("out.wav")));
+    }
+}
+
+// ------------------------------------------------------ output failures
+
+TEST(Output, UnopenableOutputCreatesNothing) {
+    TempDir dir;
+    const std::string in = dir.path("in.wav");
+    write_file(in, mono8k(1000));
+    const RunResult r = tool({"1", "-20", "0.95", "0.98", in, dir.path("no/such/dir/out.wav")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Couldn't Write File\n");
+    EXPECT_FALSE(file_exists(dir.path("no")));
+}
+
+TEST(Output, SameFileAsInputIsRefused) {
+    TempDir dir;
+    const std::string in = dir.path("in.wav");
+    const Bytes original = mono8k(1000);
+    write_file(in, original);
+    ASSERT_EQ(symlink(in.c_str(), dir.path("soft.wav").c_str()), 0);
+    ASSERT_EQ(link(in.c_str(), dir.path("hard.wav").c_str()), 0);
+    for (const std::string &out :
+         {in, dir.dir() + "/./in.wav", dir.path("soft.wav"), dir.path("hard.wav")}) {
+        const RunResult r = tool({"1", "-20", "0.95", "0.98", in, out});
+        EXPECT_EQ(r.status, 1) << out;
+        EXPECT_EQ(r.out, "Couldn't Write File\n") << out;
+        EXPECT_EQ(read_file(in), original) << out;
+    }
+}
+
+// Small outputs fail when the buffered bytes are flushed at the end, large
+// ones during the stream.
+TEST(Output, FullDeviceEndsWithOneLineAndNoBanner) {
+    TempDir dir;
+    for (size_t n : {1000u, 40000u}) {
+        const std::string in = dir.path("in.wav");
+        write_file(in, mono8k(n));
+        const RunResult r = tool({"1", "-20", "0.95", "0.98", in, "/dev/full"});
+        EXPECT_EQ(r.status, 1) << n;
+        EXPECT_EQ(count_of(r.out, "Couldn't Write File"), 1u) << r.out;
+        EXPECT_EQ(lines(r.out).back(), "Couldn't Write File") << r.out;
+        EXPECT_EQ(r.out.find("It's finished"), std::string::npos) << r.out;
+    }
+}
+
+// A file-size limit makes writes to a regular file fail part way: the
+// half-written file must not be left behind as a result.
+TEST(Output, FailedWriteLeavesNoPartialFile) {
+    TempDir dir;
+    const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
+    write_file(in, mono8k(40000));
+    const RunResult r = run("/bin/sh",
+                            {"-c", "trap '' XFSZ; ulimit -f 8; exec \"$0\" \"$@\"", kTool, "1",
+                             "-20", "0.95", "0.98", in, out},
+                            30.0);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(lines(r.out).back(), "Couldn't Write File");
+    EXPECT_FALSE(file_exists(out));
+}
+
+// ------------------------------------------------------ output lengths
+
+TEST(Length, ShorterThanOneBlockGivesEmptyValidFile) {
+    TempDir dir;
+    const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
+    write_file(in, mono8k(119));
+    const RunResult r = tool({"1", "-20", "0.95", "0.98", in, out});
+    EXPECT_EQ(r.status, 0);
+    const Bytes o = read_file(out);
+    ASSERT_EQ(o.size(), 56u);
+    EXPECT_EQ(read_u32(o, 4), 48u);
+    EXPECT_EQ(read_u32(o, 52), 0u);
+}
+
+// An output that cannot be repositioned keeps the provisional header, so a
+// FIFO shows it.
+TEST(Length, ProvisionalHeaderCountsWholeBlocks) {
+    TempDir dir;
+    const std::string in = dir.path("in.wav"), fifo = dir.path("out.fifo");
+    write_file(in, mono8k(1000));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Bytes got;
+    std::thread reader([&] {
+        const int fd = open(fifo.c_str(), O_RDONLY);
+        char buf[4096];
+        for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;)
+            got.insert(got.end(), buf, buf + n);
+        if (fd >= 0) close(fd);
+    });
+    const RunResult r = tool({"1", "-20", "0.95", "0.98", in, fifo});
+    // Frees the reader if the tool never opened the FIFO.
+    const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) close(fd);
+    reader.join();
+    EXPECT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(got.size(), 56u + 1920u);
+    EXPECT_EQ(read_u32(got, 52), 1920u);
+}
+
+struct DataCase {
+    const char *name;
+    int64_t announced;  // -1: exactly what the file holds
+    Bytes trailer;
+    uint32_t out_samples;
+};
+
+void PrintTo(const DataCase &c, std::ostream *os) { *os << c.name; }
+
+class DataExtent : public testing::TestWithParam<DataCase> {};
+
+// 1000 samples at 8000 Hz: whole blocks of 120 samples.
+TEST_P(DataExtent, OnlyAnnouncedDataIsProcessed) {
+    const DataCase &c = GetParam();
+    TempDir dir;
+    const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
+    write_file(in, mono8k(1000, c.announced, c.trailer));
+    const RunResult r = tool({"1", "-20", "0.95", "0.98", in, out});
+    EXPECT_EQ(r.status, 0) << r.out;
+    const Bytes o = read_file(out);
+    ASSERT_EQ(o.size(), 56u + 2u * c.out_samples);
+    EXPECT_EQ(read_u32(o, 52), 2u * c.out_samples);
+    EXPECT_EQ(read_u32(o, 4), 48u + 2u * c.out_samples);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, DataExtent,
+    testing::Values(DataCase{"exact", -1, {}, 960},
+                    DataCase{"trailing_chunk_ignored", -1, chunk("LIST", Bytes(1000, 0x55)), 960},
+                    DataCase{"announced_part_only", 1200, {}, 600},
+                    DataCase{"size_0_reads_to_end", 0, {}, 960},
+                    DataCase{"size_all_ones_reads_to_end", 0xFFFFFFFF, {}, 960},
+                    DataCase{"file_ends_early", 4000, {}, 960}),
+    [](const testing::TestParamInfo<DataCase> &i) { return i.param.name; });
+
+// The output header copies the input's fmt fields as found (a made-up byte
+// rate included), keeps the fmt size with zeroed extension bytes and
+// always has a fact chunk.
+TEST(Header, KeepsInputFieldsAndFmtSize) {
+    struct Case {
+        uint16_t format, channels;
+        uint32_t rate;
+        size_t extension;
+    };
+    for (const Case &c : {Case{0, 1, 8000, 0}, Case{1, 2, 16000, 2}}) {
+        TempDir dir;
+        const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
+        Bytes fmt = fmt_body(c.format, c.channels, c.rate, 16);
+        fmt[8] = 0x39;  // ByteRate's low byte
+        fmt.insert(fmt.end(), c.extension, 0x77);
+        write_file(in, wav(fmt, white_noise(400 * c.channels, 800.0, 3)));
+        const RunResult r = tool({"1", "-20", "0.95", "0.98", in, out});
+        ASSERT_EQ(r.status, 0) << r.out;
+        const Bytes o = read_file(out);
+        const size_t e = c.extension, header = 56 + e;
+        ASSERT_GE(o.size(), header);
+        EXPECT_EQ(std::string(o.begin(), o.begin() + 4), "RIFF");
+        EXPECT_EQ(std::string(o.begin() + 8, o.begin() + 16), "WAVEfmt ");
+        EXPECT_EQ(read_u32(o, 16), 16u + e);
+        EXPECT_EQ(Bytes(o.begin() + 20, o.begin() + 36), Bytes(fmt.begin(), fmt.begin() + 16));
+        EXPECT_EQ(Bytes(o.begin() + 36, o.begin() + 36 + e), Bytes(e, 0));
+        EXPECT_EQ(std::string(o.begin() + 36 + e, o.begin() + 40 + e), "fact");
+        EXPECT_EQ(read_u32(o, 40 + e), 4u);
+        EXPECT_EQ(read_u32(o, 44 + e), 0u);
+        EXPECT_EQ(std::string(o.begin() + 48 + e, o.begin() + 52 + e), "data");
+        EXPECT_EQ(read_u32(o, 52 + e), o.size() - header);
+        EXPECT_EQ(read_u32(o, 4), o.size() - 8);
+    }
+}
+
+struct RateCase {
+    uint32_t rate, lenHalf;
+    uint16_t channels;
+};
+
+void PrintTo(const RateCase &c, std::ostream *os) {
+    *os << c.rate << " Hz, " << c.channels << " ch";
+}
+
+class BlockLength : public testing::TestWithParam<RateCase> {};
+
+// Three and a half blocks per channel give exactly three blocks.
+TEST_P(BlockLength, WholeBlocksOfTheRatesLength) {
+    const RateCase &c = GetParam();
+    TempDir dir;
+    const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
+    const size_t n = 3 * c.lenHalf + c.lenHalf / 2;
+    std::vector<std::vector<int16_t>> ch;
+    for (uint16_t k = 0; k < c.channels; ++k) ch.push_back(white_noise(n, 600.0, 10 + k));
+    write_file(in, pcm_wav(c.rate, c.channels, interleave(ch)));
+    const RunResult r = tool({"1", "-20", "0.95", "0.98", in, out});
+    EXPECT_EQ(r.status, 0) << r.out;
+    const uint32_t bytes = 3 * c.lenHalf * 2 * c.channels;
+    const Bytes o = read_file(out);
+    ASSERT_EQ(o.size(), 56u + bytes);
+    EXPECT_EQ(read_u32(o, 52), bytes);
+    EXPECT_EQ(read_u16(o, 22), c.channels);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, BlockLength,
+    testing::Values(RateCase{8000, 120, 1}, RateCase{8000, 120, 2}, RateCase{16000, 190, 1},
+                    RateCase{16000, 190, 2}, RateCase{22050, 300, 1}, RateCase{22050, 300, 2},
+                    RateCase{32000, 480, 1}, RateCase{32000, 480, 2}, RateCase{44100, 1024, 1},
+                    RateCase{44100, 1024, 2}, RateCase{48000, 1024, 1}, RateCase{48000, 1024, 2}),
+    [](const testing::TestParamInfo<RateCase> &i) {
+        return std::to_string(i.param.rate) + (i.param.channels == 1 ? "_mono" : "_stereo");
+    });
+
+}  // namespace
