@@ -1,5 +1,6 @@
 // test_wav: denoises a 16-bit PCM WAV file (mono or stereo), one suppressor
 // per channel, streaming block by block.
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -127,6 +128,37 @@ uint64_t data_bytes_to_read(FILE *input, const WAV_HEADER &h) {
     return h.DataSize;
 }
 
+// A progress line on standard error, drawn only when that is a terminal so
+// that logs and pipes stay clean: percent of the data chunk (seconds done
+// when its size is unknown) and speed in times real time, redrawn at most
+// four times a second and erased at the end.
+struct Progress {
+    using Clock = std::chrono::steady_clock;
+    bool on;
+    uint64_t total;             // data bytes, 0 when unknown
+    double bytes_per_second;    // of audio
+    Clock::time_point start = Clock::now();
+    Clock::time_point last{};   // never drawn yet
+
+    void update(uint64_t done) {
+        if (!on) return;
+        const Clock::time_point now = Clock::now();
+        if (now - last < std::chrono::milliseconds(250)) return;
+        last = now;
+        const double audio = done / bytes_per_second;
+        const double wall = std::chrono::duration<double>(now - start).count();
+        if (total > 0)
+            std::fprintf(stderr, "\r%3d%%", static_cast<int>(100.0 * done / total));
+        else
+            std::fprintf(stderr, "\r%.1f s", audio);
+        if (wall > 0.0) std::fprintf(stderr, "  %.0fx real time", audio / wall);
+        std::fputs("\x1b[K", stderr);  // erase what a longer line left
+    }
+    void clear() {
+        if (on && last != Clock::time_point{}) std::fputs("\r\x1b[K", stderr);
+    }
+};
+
 TSpectSubtract me[2];
 
 enum class RunEnd { Done, ReadError, WriteError, NoMemory };
@@ -135,6 +167,7 @@ struct Stream {
     FILE *input;
     FILE *output;
     unsigned channels;
+    uint32 rate;
     uint32 lenHalf;
     uint64_t budget;   // data bytes still to be read
     uint32_t sizeOut;  // samples per channel written so far
@@ -148,6 +181,9 @@ RunEnd process_blocks(Stream &st) {
     int16 *outbuf = static_cast<int16 *>(std::calloc(block, sizeof(int16)));
     RunEnd end = RunEnd::Done;
     if (!tmpbuf || !inpbuf || !outbuf) end = RunEnd::NoMemory;
+
+    Progress progress{isatty(2) == 1 && st.rate > 0, st.budget == UINT64_MAX ? 0 : st.budget,
+                      2.0 * st.channels * st.rate};
 
     // DataSize and the RIFF size are 32-bit fields.
     const uint64_t max_data = UINT32_MAX - 64;
@@ -169,7 +205,9 @@ RunEnd process_blocks(Stream &st) {
             break;
         }
         st.sizeOut += st.lenHalf;
+        progress.update(uint64_t(st.sizeOut) * st.channels * 2);
     }
+    progress.clear();
     std::free(tmpbuf);
     std::free(inpbuf);
     std::free(outbuf);
@@ -252,7 +290,8 @@ int main(int argc, char **argv) {
     WavOut.DataSize = static_cast<uint32_t>(szK * lenHalf * 2u * channels);
     WavOut.SaveToFile(output);
 
-    Stream st{input, output, channels, lenHalf, data_bytes_to_read(input, WavInp), 0};
+    Stream st{input, output, channels, WavInp.SampleRate,
+              lenHalf, data_bytes_to_read(input, WavInp), 0};
     const RunEnd end = std::ferror(output) ? RunEnd::WriteError : process_blocks(st);
 
     SpectSubtract_Destroyed(&me[0]);

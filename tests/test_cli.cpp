@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -521,5 +522,50 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<RateCase> &i) {
         return std::to_string(i.param.rate) + (i.param.channels == 1 ? "_mono" : "_stereo");
     });
+
+// ------------------------------------------------------------- progress
+
+// Standard error goes to a pseudo-terminal only in the second run: the
+// progress line appears there and is erased, and everything else, standard
+// output included, is byte for byte what the first run gave.
+TEST(Progress, OnlyOnATerminalAndErasedAtTheEnd) {
+    TempDir dir;
+    const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
+    write_file(in, mono8k(4000));
+    const RunResult plain = tool({"2", "-20", "0.95", "0.98", in, out});
+    ASSERT_EQ(plain.status, 0);
+    EXPECT_EQ(plain.err, "");
+    const Bytes plain_wav = read_file(out);
+
+    int master, slave;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string stdout_path = dir.path("stdout");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(open("/dev/null", O_RDONLY), 0);
+        dup2(open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        dup2(slave, 2);
+        execl(kTool.c_str(), kTool.c_str(), "2", "-20", "0.95", "0.98", in.c_str(), out.c_str(),
+              static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(slave);
+    std::string terminal;
+    char buf[512];
+    for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) terminal.append(buf, size_t(n));
+    close(master);
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    const Bytes shown = read_file(stdout_path);
+    EXPECT_EQ(std::string(shown.begin(), shown.end()), plain.out);
+    EXPECT_EQ(read_file(out), plain_wav);
+    EXPECT_EQ(terminal.rfind("\r  3%  ", 0), 0u) << terminal;  // drawn after the first block
+    EXPECT_NE(terminal.find("x real time\x1b[K"), std::string::npos) << terminal;
+    const std::string erase = "\r\x1b[K";
+    EXPECT_EQ(terminal.compare(terminal.size() - std::min(terminal.size(), erase.size()),
+                               std::string::npos, erase), 0) << terminal;
+}
 
 }  // namespace
