@@ -23,26 +23,26 @@ typedef struct TFFTnRC {
 
 /* Prepares the record for N = nfft. A size other than 256, 512, 1024 or 2048
    is stored but makes every transform of the record a no-op. */
-void FFTnRC_Init(TFFTnRC *it, uint32 nfft);
+TARNWELNC_API void FFTnRC_Init(TFFTnRC *it, uint32 nfft);
 /* Owns nothing; provided for symmetry with Init. */
-void FFTnRC_Destroyed(TFFTnRC *it);
+TARNWELNC_API void FFTnRC_Destroyed(TFFTnRC *it);
 /* isign = 1: real frame -> packed spectrum. isign = -1: packed spectrum ->
    real frame, scaled by 1/N so that forward then inverse is the identity. */
-void FFTnRC_fft(const TFFTnRC *it, mfloat *p, int isign);
+TARNWELNC_API void FFTnRC_fft(const TFFTnRC *it, mfloat *p, int isign);
 
-void FFTnRC_fftbuf2xy(const TFFTnRC *it, const mfloat *fftbuf, mfloat *x, mfloat *y);
-void FFTnRC_xy2fftbuf(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloat *fftbuf);
-void FFTnRC_fftbuf2R(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R);
-void FFTnRC_fftbuf2F(const TFFTnRC *it, const mfloat *fftbuf, mfloat *F);
-void FFTnRC_fftbuf2RF(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R, mfloat *F);
-void FFTnRC_xy2R(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloat *R);
-void FFTnRC_xy2F(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloat *F);
-void FFTnRC_xy2RF(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloat *R, mfloat *F);
-void FFTnRC_RF2xy(const TFFTnRC *it, const mfloat *R, const mfloat *F, mfloat *x, mfloat *y);
-void FFTnRC_RF2fftbuf(const TFFTnRC *it, const mfloat *R, const mfloat *F, mfloat *fftbuf);
+TARNWELNC_API void FFTnRC_fftbuf2xy(const TFFTnRC *it, const mfloat *fftbuf, mfloat *x, mfloat *y);
+TARNWELNC_API void FFTnRC_xy2fftbuf(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloat *fftbuf);
+TARNWELNC_API void FFTnRC_fftbuf2R(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R);
+TARNWELNC_API void FFTnRC_fftbuf2F(const TFFTnRC *it, const mfloat *fftbuf, mfloat *F);
+TARNWELNC_API void FFTnRC_fftbuf2RF(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R, mfloat *F);
+TARNWELNC_API void FFTnRC_xy2R(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloat *R);
+TARNWELNC_API void FFTnRC_xy2F(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloat *F);
+TARNWELNC_API void FFTnRC_xy2RF(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloat *R, mfloat *F);
+TARNWELNC_API void FFTnRC_RF2xy(const TFFTnRC *it, const mfloat *R, const mfloat *F, mfloat *x, mfloat *y);
+TARNWELNC_API void FFTnRC_RF2fftbuf(const TFFTnRC *it, const mfloat *R, const mfloat *F, mfloat *fftbuf);
 
 /* Hann window sampled at half-sample offsets: never 0, symmetric. */
-void FFTnRC_channing(uint32 len, mfloat *Wh);
+TARNWELNC_API void FFTnRC_channing(uint32 len, mfloat *Wh);
 
 #ifdef __cplusplus
 }

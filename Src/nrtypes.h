@@ -1,6 +1,15 @@
-/* Scalar types of the noise suppressor and the real FFT interfaces. */
+/* Scalar types of the noise suppressor and the real FFT interfaces, and the
+   marker of what the shared library exports. */
 #ifndef NR_TYPES_H
 #define NR_TYPES_H
+
+/* The library is built with hidden symbols; only declarations marked
+   TARNWELNC_API form its binary interface. */
+#if defined(__GNUC__)
+#define TARNWELNC_API __attribute__((visibility("default")))
+#else
+#define TARNWELNC_API
+#endif
 
 typedef float mfloat;
 typedef float float32;

@@ -66,32 +66,33 @@ typedef struct TProductInfo {
     TChar100 product_company;
 } TProductInfo;
 
-extern const TProductInfo SpectSubtract_Info;
+extern TARNWELNC_API const TProductInfo SpectSubtract_Info;
 
 /* Starts (or restarts) a stream at SampleRate Hz. kind_subst 0 .. 3,
    pSdb <= 0 dB, pNn and pMn in [0.8, 1); the host checks the ranges. */
-void SpectSubtract_Init(TSpectSubtract *it, uint32 SampleRate, int8 kind_subst,
-                        mfloat pSdb, mfloat pNn, mfloat pMn);
+TARNWELNC_API void SpectSubtract_Init(TSpectSubtract *it, uint32 SampleRate,
+                                      int8 kind_subst, mfloat pSdb, mfloat pNn,
+                                      mfloat pMn);
 /* Replaces the four user parameters between any two blocks. */
-void SpectSubtract_Reset(TSpectSubtract *it, int8 kind_subst, mfloat pSdb,
-                         mfloat pNn, mfloat pMn);
+TARNWELNC_API void SpectSubtract_Reset(TSpectSubtract *it, int8 kind_subst,
+                                       mfloat pSdb, mfloat pNn, mfloat pMn);
 /* Ends the record's use; only Init may follow. */
-void SpectSubtract_Destroyed(TSpectSubtract *it);
+TARNWELNC_API void SpectSubtract_Destroyed(TSpectSubtract *it);
 
 /* Analyses lenHalf new samples. ActiveSig != 0 prepares the cleaned block,
    0 the estimated noise. inpS is fully read before returning. */
-void SpectSubtract_Frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS);
+TARNWELNC_API void SpectSubtract_Frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS);
 /* Scales the prepared spectrum by sizeMulAm gains spread from 0 Hz to half
    the sampling rate (no interpolation); does nothing for sizeMulAm < 1. */
-void SpectSubtract_Equalizer(TSpectSubtract *it, int32 sizeMulAm, const mfloat *MulAm);
+TARNWELNC_API void SpectSubtract_Equalizer(TSpectSubtract *it, int32 sizeMulAm, const mfloat *MulAm);
 /* Writes lenHalf cleaned samples; outS may be the block given to Frame. */
-void SpectSubtract_Restore(TSpectSubtract *it, int16 *outS);
+TARNWELNC_API void SpectSubtract_Restore(TSpectSubtract *it, int16 *outS);
 
 /* r[i] = x[i] for i < j, ascending. */
-void vCpy(mfloat *r, const mfloat *x, uint32 j);
+TARNWELNC_API void vCpy(mfloat *r, const mfloat *x, uint32 j);
 /* d[k * interleave] = s[k * interleave] for k < len, ascending (so a move to
    a lower address within one buffer is safe). */
-void CopyMem16i(const int16 *s, int16 *d, uint32 len, uint32 interleave);
+TARNWELNC_API void CopyMem16i(const int16 *s, int16 *d, uint32 len, uint32 interleave);
 
 #ifdef __cplusplus
 }
