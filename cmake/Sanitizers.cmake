@@ -1,0 +1,11 @@
+# -DTNC_SANITIZE=ON builds everything, tests included, with AddressSanitizer
+# and UndefinedBehaviorSanitizer. Any report ends the process, so a test that
+# provokes one fails instead of printing a warning nobody reads.
+option(TNC_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+
+if(TNC_SANITIZE)
+  set(TNC_SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all
+                         -fno-omit-frame-pointer)
+  add_compile_options(${TNC_SANITIZE_FLAGS})
+  add_link_options(${TNC_SANITIZE_FLAGS})
+endif()
