@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 export DEBIAN_FRONTEND=noninteractive
-if ! ls /var/lib/apt/lists/*_Packages >/dev/null 2>&1; then apt-get update; fi
+if ! ls /var/lib/apt/lists/*_Packages* >/dev/null 2>&1; then apt-get update; fi
 apt-get install -y --no-install-recommends clang-14 libclang-rt-14-dev
 
 build=build-harden
