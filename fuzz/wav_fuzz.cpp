@@ -78,7 +78,7 @@ void open_whole_file(const uint8_t *data, size_t size) {
     const char *path = scratch_file();
     FILE *f = std::fopen(path, "wb");
     if (!f) std::abort();
-    check(std::fwrite(data, 1, size, f) == size);
+    check(size == 0 || std::fwrite(data, 1, size, f) == size);
     check(std::fclose(f) == 0);
 
     WAV_HEADER h;
