@@ -68,7 +68,7 @@ Loaded load(const Bytes &file) {
     FILE *f = std::tmpfile();
     EXPECT_NE(f, nullptr);
     if (!f) return {};
-    std::fwrite(file.data(), 1, file.size(), f);
+    if (!file.empty()) std::fwrite(file.data(), 1, file.size(), f);  // data() may be null
     std::rewind(f);
     Loaded r;
     try {
