@@ -4,8 +4,10 @@
 // real-time factor (seconds of audio per second of processing, best run)
 // and the peak resident memory.
 //
-//   bench_files --tarnwelnc PATH [--baseline PATH] [--speexdsp PATH]
+//   bench_files --tarnwelnc PATH [--build LABEL=PATH]... [--speexdsp PATH]
 //               [--webrtc PATH] [--seconds S] [--reps R] [--dir DIR]
+//
+// --build adds another build of test_wav (an older one, say) to the table.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -184,7 +186,7 @@ std::string rtf_cell(const Result &r, unsigned seconds) {
 }
 
 void usage() {
-    std::puts("usage: bench_files --tarnwelnc PATH [--baseline PATH] [--speexdsp PATH] "
+    std::puts("usage: bench_files --tarnwelnc PATH [--build LABEL=PATH]... [--speexdsp PATH] "
               "[--webrtc PATH] [--seconds S] [--reps R] [--dir DIR]");
 }
 
@@ -197,7 +199,8 @@ int main(int argc, char **argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i], val = argv[i + 1];
         if (opt == "--tarnwelnc") programs.push_back({"TarnwelNC", val, true});
-        else if (opt == "--baseline") programs.push_back({"TarnwelNC, plain build", val, true});
+        else if (opt == "--build" && val.find('=') != std::string::npos)
+            programs.push_back({"TarnwelNC, " + val.substr(0, val.find('=')), val.substr(val.find('=') + 1), true});
         else if (opt == "--speexdsp") programs.push_back({"libspeexdsp preprocessor", val, false});
         else if (opt == "--webrtc") programs.push_back({"webrtc-audio-processing NS", val, false});
         else if (opt == "--seconds") seconds = static_cast<unsigned>(std::atoi(val.c_str()));

@@ -4,10 +4,10 @@
 # every peer whose package is installed (libspeexdsp-dev,
 # libwebrtc-audio-processing-dev).
 #
-#   bash bench/run.sh [--seconds S] [--reps R] [--baseline PATH/test_wav]
+#   bash bench/run.sh [--seconds S] [--reps R] [--build LABEL=PATH/test_wav]
 #
 # Options go to the whole-file runner (defaults: 180 s files, best of 5
-# runs); --baseline adds another build of test_wav to the table. The build
+# runs); --build adds another build of test_wav to the table. The build
 # directory is build-bench (BENCH_BUILD_DIR overrides it); the generated
 # files stay in its bench-data folder for the next run.
 set -euo pipefail

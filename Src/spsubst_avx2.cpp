@@ -1,0 +1,198 @@
+// AVX2 versions of the suppressor's per-bin loops. The arithmetic is written
+// with the vector types' operators, one line per line of the plain code in
+// spsubst.cpp and with the same operands in the same order; branches become
+// blends of both outcomes, with comparisons that treat a NaN as the plain
+// comparison does. Sums over bins stay sequential.
+#include "spsubst_avx2.h"
+
+#include "simd.h"
+
+#if SIMD_HAVE_AVX2_BUILD
+
+#include <immintrin.h>
+
+namespace {
+
+const uint32 kLanes = 8;
+
+SIMD_AVX2 inline __m256 load(const float *p) { return _mm256_loadu_ps(p); }
+SIMD_AVX2 inline void store(float *p, __m256 v) { _mm256_storeu_ps(p, v); }
+SIMD_AVX2 inline __m256 splat(float v) { return _mm256_set1_ps(v); }
+// mask ? a : b, lane by lane.
+SIMD_AVX2 inline __m256 select(__m256 mask, __m256 a, __m256 b) { return _mm256_blendv_ps(b, a, mask); }
+SIMD_AVX2 inline __m256 greater(__m256 a, __m256 b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
+SIMD_AVX2 inline __m256 equal(__m256 a, __m256 b) { return _mm256_cmp_ps(a, b, _CMP_EQ_OQ); }
+SIMD_AVX2 inline __m256 is_inf(__m256 x) {
+    return equal(_mm256_andnot_ps(splat(-0.0f), x), splat(__builtin_inff()));
+}
+// a < b ? a : b, and so b when either is a NaN.
+SIMD_AVX2 inline __m256 min_of(__m256 a, __m256 b) { return _mm256_min_ps(a, b); }
+
+// g > 1 ? 1 : g
+SIMD_AVX2 inline __m256 limit_to_one(__m256 g) { return select(greater(g, splat(1.0f)), splat(1.0f), g); }
+
+// isinf(x) ? 1 : x / (x + 1)
+SIMD_AVX2 inline __m256 ratio_to_gain(__m256 x) { return select(is_inf(x), splat(1.0f), x / (x + 1.0f)); }
+
+}  // namespace
+
+extern "C" {
+
+SIMD_AVX2 uint32 SpectSubtractAvx2_split_by_gain(TSpectSubtract *it) {
+    const __m256 pSn = splat(it->pSn);
+    uint32 w = 0;
+    for (; w + kLanes <= it->wmax; w += kLanes) {
+        const __m256 X = load(it->psdX + w), N = load(it->Hn + w) * X;
+        store(it->psdN + w, N);
+        store(it->psdS + w, X - N * pSn);
+    }
+    return w;
+}
+
+// The left neighbours are the block itself moved up one bin, with the input
+// value carried from the block before (the output may already cover it).
+SIMD_AVX2 uint32 SpectSubtractAvx2_smooth(const float *A, float *B, uint32 n, float *T1) {
+    const __m256i up_one = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+    __m256 before = _mm256_set1_ps(*T1);  // lane 7: the input value of bin w - 1
+    uint32 w = 1;
+    for (; w + kLanes + 1 <= n; w += kLanes) {
+        const __m256 mid = load(A + w), right = load(A + w + 1);
+        const __m256 left = _mm256_blend_ps(_mm256_permutevar8x32_ps(mid, up_one),
+                                            _mm256_permutevar8x32_ps(before, up_one), 0x01);
+        store(B + w, (left + right) * 0.25f + mid * 0.5f);
+        before = mid;
+    }
+    *T1 = _mm256_cvtss_f32(_mm256_permutevar8x32_ps(before, _mm256_set1_epi32(7)));
+    return w;
+}
+
+SIMD_AVX2 uint32 SpectSubtractAvx2_track_noise_floor(TSpectSubtract *it, const float *psd, mfloat pNn,
+                                                     int boundary) {
+    const __m256 nn = splat(pNn), rate = splat(1.0f - pNn);
+    uint32 w = 0;
+    for (; w + kLanes <= it->wmax; w += kLanes) {
+        const __m256 x = load(it->arX0 + w) * 0.25f + load(it->arX + w) * 0.75f;
+        store(it->arX + w, x);
+        __m256 xmin;
+        if (boundary) {
+            xmin = min_of(load(it->arXtmp + w), x);
+            store(it->arXtmp + w, x);
+        } else {
+            xmin = min_of(x, load(it->arXmin + w));
+            store(it->arXtmp + w, min_of(x, load(it->arXtmp + w)));
+        }
+        store(it->arXmin + w, xmin);
+        __m256 prob = load(it->arPROB + w) * 0.25f;
+        prob = select(greater(x / (xmin + 1e-30f), splat(2.25f)), prob + 0.75f, prob);
+        store(it->arPROB + w, prob);
+        const __m256 SpeechPresence = prob * rate + nn;
+        store(it->arN + w, (1.0f - SpeechPresence) * load(psd + w) + load(it->arN + w) * SpeechPresence);
+    }
+    return w;
+}
+
+SIMD_AVX2 uint32 SpectSubtractAvx2_a_posteriori_snr(TSpectSubtract *it, const float *psd) {
+    uint32 w = 0;
+    for (; w + kLanes <= it->wmax; w += kLanes) {
+        const __m256 s = load(psd + w), n = load(it->arN + w);
+        store(it->arPost + w, (s * s) / (n * n + 1e-20f));
+    }
+    return w;
+}
+
+SIMD_AVX2 uint32 SpectSubtractAvx2_estimate_clean_spectrum(TSpectSubtract *it, const float *psd, mfloat pMn,
+                                                           mfloat *Result) {
+    const __m256 mn = splat(pMn), pSn = splat(it->pSn);
+    const int8 kind = it->kind_subst;
+    float term[SPSUBST_MAX_BINS];
+    uint32 w = 0;
+    for (; w + kLanes <= it->wmax; w += kLanes) {
+        const __m256 arN = load(it->arN + w), arS = load(it->arS + w), post = load(it->arPost + w);
+        const __m256 S = load(psd + w);
+        // a_priori_snr: a zero noise power gives 0 (a NaN one does not).
+        const __m256 noise2 = arN * arN;
+        const __m256 prio = select(_mm256_cmp_ps(noise2, _mm256_setzero_ps(), _CMP_NEQ_UQ),
+                                   (arS * (mn * arS)) / noise2, _mm256_setzero_ps());
+        const __m256 P = select(greater(post, splat(1.0f)), post - 1.0f, _mm256_setzero_ps());
+        const __m256 arPrio = P * (1.0f - pMn) + prio;
+        const __m256 arHn = limit_to_one(ratio_to_gain(arPrio));
+        __m256 clean, stat;
+        switch (kind) {
+            case 1:
+                clean = S - arN * (arHn * pSn);
+                stat = arHn * post - (arPrio + 0.2f) * 0.2f;
+                break;
+            case 2:
+                clean = arN * (1.0f - it->pSn) + arHn * S;
+                stat = arHn * post - (arPrio + 0.15f) * 0.15f;
+                break;
+            default:
+                clean = arHn * S;
+                stat = arHn * (post - 1.0f);
+                break;
+        }
+        store(it->arS + w, clean);
+        store(term + w, stat);
+    }
+    mfloat sum = *Result;
+    for (uint32 v = 9; v < w; ++v) sum = sum + term[v];
+    *Result = sum;
+    return w;
+}
+
+SIMD_AVX2 uint32 SpectSubtractAvx2_update_noise_mean(TSpectSubtract *it) {
+    const mfloat pNn = it->pNn, rate = 1.0f - pNn;
+    uint32 w = 0;
+    for (; w + kLanes <= it->wmax; w += kLanes)
+        store(it->psdNmean + w, load(it->psdN + w) * rate + load(it->psdNmean + w) * pNn);
+    return w;
+}
+
+SIMD_AVX2 uint32 SpectSubtractAvx2_update_speech_mean(TSpectSubtract *it) {
+    uint32 w = 0;
+    for (; w + kLanes <= it->wmax; w += kLanes)
+        store(it->psdSmean + w, load(it->psdX + w) - load(it->psdNmean + w));
+    return w;
+}
+
+SIMD_AVX2 uint32 SpectSubtractAvx2_next_frame_gain(TSpectSubtract *it) {
+    const mfloat pMn = it->pMn;
+    const __m256 zero = _mm256_setzero_ps();
+    const bool ratio_rule = it->kind_subst > 0;
+    uint32 w = 0;
+    for (; w + kLanes <= it->wmax; w += kLanes) {
+        const __m256 Nm = load(it->psdNmean + w), Sm = load(it->psdSmean + w);
+        const __m256 mN2 = Nm * Nm, mS2 = Sm * Sm;
+        __m256 g;
+        if (ratio_rule) {
+            // ratio_gain: 0 where both powers are 0.
+            const __m256 sum = mS2 + mN2;
+            g = select(equal(sum, zero), zero, limit_to_one(_mm256_sqrt_ps(mN2 / sum)));
+        } else {
+            // decision_directed_gain
+            const __m256 S = load(it->psdS + w), S2 = S * S;
+            const __m256 tmp = select(equal(S2, zero), zero, mN2 / S2);
+            const __m256 xi = (1.0f - pMn) * tmp + (pMn * mN2) / (mS2 + 1e-20f);
+            g = limit_to_one(_mm256_sqrt_ps(ratio_to_gain(xi)));
+        }
+        store(it->Hn + w, g);
+    }
+    return w;
+}
+
+}  // extern "C"
+
+#else  // No AVX2 build: Simd_Avx2() is 0 and nothing here is called.
+
+extern "C" {
+uint32 SpectSubtractAvx2_split_by_gain(TSpectSubtract *) { return 0; }
+uint32 SpectSubtractAvx2_smooth(const float *, float *, uint32, float *) { return 1; }
+uint32 SpectSubtractAvx2_track_noise_floor(TSpectSubtract *, const float *, mfloat, int) { return 0; }
+uint32 SpectSubtractAvx2_a_posteriori_snr(TSpectSubtract *, const float *) { return 0; }
+uint32 SpectSubtractAvx2_estimate_clean_spectrum(TSpectSubtract *, const float *, mfloat, mfloat *) { return 0; }
+uint32 SpectSubtractAvx2_update_noise_mean(TSpectSubtract *) { return 0; }
+uint32 SpectSubtractAvx2_update_speech_mean(TSpectSubtract *) { return 0; }
+uint32 SpectSubtractAvx2_next_frame_gain(TSpectSubtract *) { return 0; }
+}
+
+#endif
