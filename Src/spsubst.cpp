@@ -91,14 +91,15 @@ void shift_frame(TSpectSubtract *it, const int16 *inpS) {
 void pre_emphasise(TSpectSubtract *it) {
     const int16 *x = it->frameMic;
     it->buff[0] = static_cast<float>(it->pre_emphasis) * -0.8f + static_cast<float>(x[0]);
-    for (uint32 j = 1; j < it->len; ++j)
+    for (uint32 j = Simd_Avx2() ? SpectSubtractAvx2_pre_emphasise(it) : 1; j < it->len; ++j)
         it->buff[j] = static_cast<float>(x[j - 1]) * -0.8f + static_cast<float>(x[j]);
     it->pre_emphasis = x[it->len - 1];
 }
 
 void apply_window(TSpectSubtract *it) {
     const float *win = winTable32f + it->offset_wn;
-    for (uint32 j = 0; j < it->len; ++j) it->buff[j] = it->buff[j] * win[j];
+    for (uint32 j = Simd_Avx2() ? SpectSubtractAvx2_apply_window(it) : 0; j < it->len; ++j)
+        it->buff[j] = it->buff[j] * win[j];
 }
 
 // buff still holds the previous spectrum beyond len.
@@ -301,12 +302,14 @@ void transform_inverse(TSpectSubtract *it) { FFTnRC_fft(&it->FFTnRC, it->buff, -
 
 void scale_frame(TSpectSubtract *it) {
     const mfloat divisor = it->div_step + it->div_step;
-    for (uint32 j = 0; j < it->len; ++j) it->buff[j] = it->buff[j] / divisor;
+    for (uint32 j = Simd_Avx2() ? SpectSubtractAvx2_scale_frame(it, divisor) : 0; j < it->len; ++j)
+        it->buff[j] = it->buff[j] / divisor;
 }
 
 void overlap_add(TSpectSubtract *it) {
     const float *tail = it->buffPrev + it->lenHalf;
-    for (uint32 j = 0; j < it->len - it->lenHalf; ++j) it->buff[j] = it->buff[j] + tail[j];
+    for (uint32 j = Simd_Avx2() ? SpectSubtractAvx2_overlap_add(it) : 0; j < it->len - it->lenHalf; ++j)
+        it->buff[j] = it->buff[j] + tail[j];
     vCpy(it->buffPrev, it->buff, it->len);
 }
 
@@ -319,6 +322,10 @@ int16 saturate(mfloat v) {
 
 // Inverse of the pre-emphasis, recursing on the saturated 16-bit output.
 void de_emphasise(TSpectSubtract *it, int16 *outS) {
+    if (Simd_Avx2()) {
+        SpectSubtractAvx2_de_emphasise(it, outS);
+        return;
+    }
     int16 prev = it->de_emphasis;
     for (uint32 j = 0; j < it->lenHalf; ++j) {
         const mfloat v = static_cast<mfloat>(prev) * 0.8f + it->buff[j];

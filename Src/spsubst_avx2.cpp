@@ -11,6 +11,8 @@
 
 #include <immintrin.h>
 
+#include "spsubst_tables.h"
+
 namespace {
 
 const uint32 kLanes = 8;
@@ -37,6 +39,61 @@ SIMD_AVX2 inline __m256 ratio_to_gain(__m256 x) { return select(is_inf(x), splat
 }  // namespace
 
 extern "C" {
+
+SIMD_AVX2 uint32 SpectSubtractAvx2_pre_emphasise(TSpectSubtract *it) {
+    const int16 *x = it->frameMic;
+    uint32 j = 1;
+    for (; j + kLanes <= it->len; j += kLanes) {
+        const __m256 before = _mm256_cvtepi32_ps(
+            _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(x + j - 1))));
+        const __m256 now = _mm256_cvtepi32_ps(
+            _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(x + j))));
+        store(it->buff + j, before * -0.8f + now);
+    }
+    return j;
+}
+
+SIMD_AVX2 uint32 SpectSubtractAvx2_apply_window(TSpectSubtract *it) {
+    const float *win = winTable32f + it->offset_wn;
+    uint32 j = 0;
+    for (; j + kLanes <= it->len; j += kLanes) store(it->buff + j, load(it->buff + j) * load(win + j));
+    return j;
+}
+
+SIMD_AVX2 uint32 SpectSubtractAvx2_scale_frame(TSpectSubtract *it, mfloat divisor) {
+    uint32 j = 0;
+    for (; j + kLanes <= it->len; j += kLanes) store(it->buff + j, load(it->buff + j) / divisor);
+    return j;
+}
+
+SIMD_AVX2 uint32 SpectSubtractAvx2_overlap_add(TSpectSubtract *it) {
+    const float *tail = it->buffPrev + it->lenHalf;
+    uint32 j = 0;
+    for (; j + kLanes <= it->len - it->lenHalf; j += kLanes)
+        store(it->buff + j, load(it->buff + j) + load(tail + j));
+    return j;
+}
+
+// The recursion runs through every sample, so its latency is what counts:
+// the previous output stays a float (an integer in [-32767, 32767], or a
+// zero of either sign, which only ever meets the next sample as a zero) and
+// is truncated with roundss instead of going through integer conversions.
+SIMD_AVX2 void SpectSubtractAvx2_de_emphasise(TSpectSubtract *it, int16 *outS) {
+    const __m128 coef = _mm_set_ss(0.8f), top = _mm_set_ss(32767.0f), bottom = _mm_set_ss(-32767.0f);
+    __m128 prev = _mm_set_ss(static_cast<float>(it->de_emphasis));
+    for (uint32 j = 0; j < it->lenHalf; ++j) {
+        const __m128 v = _mm_add_ss(_mm_mul_ss(prev, coef), _mm_load_ss(it->buff + j));
+        const float value = _mm_cvtss_f32(v);
+        if (value != value) {
+            prev = _mm_setzero_ps();
+        } else {
+            const __m128 t = _mm_round_ss(v, v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+            prev = _mm_min_ss(_mm_max_ss(t, bottom), top);
+        }
+        outS[j] = static_cast<int16>(_mm_cvttss_si32(prev));
+    }
+    it->de_emphasis = static_cast<int16>(_mm_cvttss_si32(prev));
+}
 
 SIMD_AVX2 uint32 SpectSubtractAvx2_split_by_gain(TSpectSubtract *it) {
     const __m256 pSn = splat(it->pSn);
@@ -185,6 +242,11 @@ SIMD_AVX2 uint32 SpectSubtractAvx2_next_frame_gain(TSpectSubtract *it) {
 #else  // No AVX2 build: Simd_Avx2() is 0 and nothing here is called.
 
 extern "C" {
+uint32 SpectSubtractAvx2_pre_emphasise(TSpectSubtract *) { return 1; }
+uint32 SpectSubtractAvx2_apply_window(TSpectSubtract *) { return 0; }
+uint32 SpectSubtractAvx2_scale_frame(TSpectSubtract *, mfloat) { return 0; }
+uint32 SpectSubtractAvx2_overlap_add(TSpectSubtract *) { return 0; }
+void SpectSubtractAvx2_de_emphasise(TSpectSubtract *, int16 *) {}
 uint32 SpectSubtractAvx2_split_by_gain(TSpectSubtract *) { return 0; }
 uint32 SpectSubtractAvx2_smooth(const float *, float *, uint32, float *) { return 1; }
 uint32 SpectSubtractAvx2_track_noise_floor(TSpectSubtract *, const float *, mfloat, int) { return 0; }

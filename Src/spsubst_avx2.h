@@ -13,6 +13,14 @@
 extern "C" {
 #endif
 
+/* Samples of the frame from 1 on (pre-emphasis) or from 0 on. */
+uint32 SpectSubtractAvx2_pre_emphasise(TSpectSubtract *it);
+uint32 SpectSubtractAvx2_apply_window(TSpectSubtract *it);
+uint32 SpectSubtractAvx2_scale_frame(TSpectSubtract *it, mfloat divisor);
+uint32 SpectSubtractAvx2_overlap_add(TSpectSubtract *it);
+/* The whole de-emphasis of a block, de_emphasis included. */
+void SpectSubtractAvx2_de_emphasise(TSpectSubtract *it, int16 *outS);
+
 uint32 SpectSubtractAvx2_split_by_gain(TSpectSubtract *it);
 /* Interior bins of the smoother from bin 1 on, for n bins; A and B may be the
    same array. *T1 holds the input value of the bin before the first one and
