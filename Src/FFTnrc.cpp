@@ -175,7 +175,21 @@ void split_step(const mfloat *C, mfloat *p, uint32 n, mfloat s) {
 }
 
 void scale(mfloat *p, uint32 n, mfloat factor) {
+    if (Simd_Avx2()) {
+        FFTnRCAvx2_scale(p, n, factor, 0);
+        return;
+    }
     for (uint32 i = 0; i < n; ++i) p[i] = p[i] * factor;
+}
+
+// Negates the imaginary parts, then scales every float.
+void conjugate_and_scale(mfloat *p, uint32 n, mfloat factor) {
+    if (Simd_Avx2()) {
+        FFTnRCAvx2_scale(p, n, factor, 1);
+        return;
+    }
+    for (uint32 i = 1; i < n; i += 2) p[i] = -p[i];
+    scale(p, n, factor);
 }
 
 mfloat phase_of(mfloat re, mfloat im) {
@@ -248,8 +262,7 @@ void FFTnRC_fft(const TFFTnRC *it, mfloat *p, int isign) {
     p[0] = p0 + p1;
     p[1] = p1 - p0;
     e_minus_jwt(it, p);
-    for (uint32 i = 1; i < n; i += 2) p[i] = -p[i];
-    scale(p, n, 2.0f / static_cast<mfloat>(n));
+    conjugate_and_scale(p, n, 2.0f / static_cast<mfloat>(n));
 }
 
 void FFTnRC_fftbuf2xy(const TFFTnRC *it, const mfloat *fftbuf, mfloat *x, mfloat *y) {

@@ -53,16 +53,15 @@ SIMD_AVX2 inline __m256 reverse_points(__m256 x) {
     return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(x), _MM_SHUFFLE(0, 1, 2, 3)));
 }
 
-uint32 reverse_bits(uint32 k, unsigned bits) {
-    uint32 r = 0;
-    for (unsigned b = 0; b < bits; ++b) r |= ((k >> b) & 1u) << (bits - 1 - b);
-    return r;
-}
-
-unsigned log2_of(uint32 n) {
-    unsigned b = 0;
-    while ((1u << b) < n) ++b;
-    return b;
+// rev(g + 1) from rev(g), for indices below the power of two `size`: the
+// increment carries from the top bit down.
+uint32 reversed_increment(uint32 r, uint32 size) {
+    uint32 bit = size >> 1;
+    while (r & bit) {
+        r ^= bit;
+        bit >>= 1;
+    }
+    return r | bit;
 }
 
 // ------------------------------------------------------- complex stages
@@ -104,12 +103,11 @@ SIMD_AVX2 inline void span4(__m256 *x0, __m256 *x1) {
 // spans of 1, 2 and 4 points are taken in registers.
 SIMD_AVX2 void reverse_and_first_stages(mfloat *p, uint32 n) {
     const uint32 stride = n / 16;  // points / 8
-    const unsigned group_bits = log2_of(stride);
     alignas(32) mfloat q[2048];
     std::memcpy(q, p, n * sizeof(mfloat));
-    for (uint32 g = 0; g < stride; ++g) {
+    uint32 b = 0;  // g with its bits (those below stride) reversed
+    for (uint32 g = 0; g < stride; ++g, b = reversed_increment(b, stride)) {
         // Point 8 g + i comes from rev(g) + rev3(i) stride.
-        const uint32 b = reverse_bits(g, group_bits);
         __m256 x0 = four_points(q, b, b + 4 * stride, b + 2 * stride, b + 6 * stride);
         __m256 x1 = four_points(q, b + stride, b + 5 * stride, b + 3 * stride, b + 7 * stride);
         x0 = span2(span1(x0));
@@ -152,7 +150,7 @@ SIMD_AVX2 void general_stages(mfloat *p, uint32 n) {
 
 // Relative distance from the kernel's result within which the rounding to
 // float is left to the C library. The kernels' own relative errors are
-// below 2^-48; the library's are below 2^-52.
+// below 2^-44; the library's are below 2^-52.
 const double kDecideMargin = 0x1p-36;
 
 // Lanes (bits of the result) whose rounding to float is not decided.
@@ -164,49 +162,59 @@ SIMD_AVX2 inline int undecided(__m256d y) {
     return _mm_movemask_ps(_mm_cmpneq_ps(lo, hi));  // also every NaN lane
 }
 
-// atan(j / 8), j = 0 .. 8, rounded to double.
-alignas(32) const double kAtanEighths[9] = {
-    0.0,
-    0x1.fd5ba9aac2f6ep-4, 0x1.f5b75f92c80ddp-3, 0x1.6f61941e4def1p-2, 0x1.dac670561bb4fp-2,
-    0x1.1e00babdefeb4p-1, 0x1.4978fa3269ee1p-1, 0x1.700a7c5784634p-1, 0x1.921fb54442d18p-1,
+// atan(j / 16), j = 0 .. 16, rounded to double.
+alignas(32) const double kAtanSixteenths[17] = {
+    0.0,                   0x1.ff55bb72cfdeap-5, 0x1.fd5ba9aac2f6ep-4, 0x1.7b97b4bce5b02p-3,
+    0x1.f5b75f92c80ddp-3,  0x1.362773707ebccp-2, 0x1.6f61941e4def1p-2, 0x1.a64eec3cc23fdp-2,
+    0x1.dac670561bb4fp-2,  0x1.0657e94db30d0p-1, 0x1.1e00babdefeb4p-1, 0x1.345f01cce37bbp-1,
+    0x1.4978fa3269ee1p-1,  0x1.5d58987169b18p-1, 0x1.700a7c5784634p-1, 0x1.819d0b7158a4dp-1,
+    0x1.921fb54442d18p-1,
 };
 const double kHalfPi = 0x1.921fb54442d18p+0;
 
-// atan(t) in double, relative error below 2^-48. With z = min(|t|, 1/|t|)
-// and c = j / 8 the nearest eighth, atan z = atan c + atan u where
-// u = (z - c) / (1 + z c) lies within 1/16, where the series up to u^11
-// leaves less than 2^-52 relative; atan |t| = pi/2 - atan z for |t| > 1.
-SIMD_AVX2 inline __m256d atan_pd(__m256d t) {
+// atan(x) in double for the four floats of x, relative error below 2^-48.
+// With z = |x|, or 1/|x| where |x| > 1 (atan |x| = pi/2 - atan z), and
+// c = j / 16 next to z, atan z = atan c + atan u with u = (z - c) / (1 + z c),
+// taken as (1 - |x| c) / (|x| + c) in the second case so that one division
+// does. j may come from a rough 1/|x|: |u| stays below 0.0316, where the
+// series up to u^9 leaves less than 2^-53 relative.
+SIMD_AVX2 inline __m256d atan_pd(__m128 x) {
     const __m256d sign = _mm256_set1_pd(-0.0), one = _mm256_set1_pd(1.0);
+    const __m256d t = _mm256_cvtps_pd(x);
     const __m256d a = _mm256_andnot_pd(sign, t);
+    const __m128 af = _mm_andnot_ps(_mm_set1_ps(-0.0f), x);
+    const __m128 inverted_f = _mm_cmpgt_ps(af, _mm_set1_ps(1.0f));
     const __m256d inverted = _mm256_cmp_pd(a, one, _CMP_GT_OQ);
-    const __m256d z = _mm256_blendv_pd(a, _mm256_div_pd(one, a), inverted);
+    const __m256d z_rough = _mm256_cvtps_pd(_mm_blendv_ps(af, _mm_rcp_ps(af), inverted_f));
     // A NaN lane takes the last entry (min keeps its second operand).
-    const __m256d j = _mm256_min_pd(
-        _mm256_round_pd(_mm256_mul_pd(z, _mm256_set1_pd(8.0)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC),
-        _mm256_set1_pd(8.0));
-    const __m256d c = _mm256_mul_pd(j, _mm256_set1_pd(0.125));
-    const __m256d u = _mm256_div_pd(_mm256_sub_pd(z, c), _mm256_add_pd(one, _mm256_mul_pd(z, c)));
+    const __m256d j = _mm256_min_pd(_mm256_round_pd(_mm256_mul_pd(z_rough, _mm256_set1_pd(16.0)),
+                                                    _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC),
+                                    _mm256_set1_pd(16.0));
+    const __m256d c = _mm256_mul_pd(j, _mm256_set1_pd(0.0625));
+    const __m256d ac = _mm256_mul_pd(a, c);
+    const __m256d num = _mm256_blendv_pd(_mm256_sub_pd(a, c), _mm256_sub_pd(one, ac), inverted);
+    const __m256d den = _mm256_blendv_pd(_mm256_add_pd(one, ac), _mm256_add_pd(a, c), inverted);
+    const __m256d u = _mm256_div_pd(num, den);
     const __m256d u2 = _mm256_mul_pd(u, u);
-    __m256d s = _mm256_set1_pd(-1.0 / 11.0);
-    s = _mm256_add_pd(_mm256_set1_pd(1.0 / 9.0), _mm256_mul_pd(u2, s));
+    __m256d s = _mm256_set1_pd(1.0 / 9.0);
     s = _mm256_add_pd(_mm256_set1_pd(-1.0 / 7.0), _mm256_mul_pd(u2, s));
     s = _mm256_add_pd(_mm256_set1_pd(1.0 / 5.0), _mm256_mul_pd(u2, s));
     s = _mm256_add_pd(_mm256_set1_pd(-1.0 / 3.0), _mm256_mul_pd(u2, s));
     const __m256d atan_u = _mm256_add_pd(u, _mm256_mul_pd(u, _mm256_mul_pd(u2, s)));
-    const __m256d atan_c = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), kAtanEighths, _mm256_cvtpd_epi32(j),
+    const __m256d atan_c = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), kAtanSixteenths,
+                                                    _mm256_cvtpd_epi32(j),
                                                     _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
     __m256d r = _mm256_add_pd(atan_c, atan_u);
     r = _mm256_blendv_pd(r, _mm256_sub_pd(_mm256_set1_pd(kHalfPi), r), inverted);
     return _mm256_or_pd(r, _mm256_and_pd(t, sign));
 }
 
-// cos(x) and sin(x) in double for |x| <= 8, relative errors below 2^-48;
+// cos(x) and sin(x) in double for |x| <= 8, relative errors below 2^-44;
 // returns the lanes outside that range. x = k pi/2 + r with |r| <= pi/4,
 // r taken with pi/2 in two parts (k pio2_1 is exact, and so is
 // x - k pio2_1); no float within that range lies closer than 1.1e-8 to a
 // multiple of pi/2, so r keeps its relative accuracy. Taylor series up to
-// r^15 (sine) and r^16 (cosine) leave less than 2^-53.
+// r^13 (sine) and r^14 (cosine) leave less than 2^-45 and 2^-49.
 SIMD_AVX2 inline int sincos_pd(__m256d x, __m256d *c, __m256d *s) {
     const __m256d sign = _mm256_set1_pd(-0.0);
     const __m256d in_range = _mm256_cmp_pd(_mm256_andnot_pd(sign, x), _mm256_set1_pd(8.0), _CMP_LE_OQ);
@@ -220,8 +228,7 @@ SIMD_AVX2 inline int sincos_pd(__m256d x, __m256d *c, __m256d *s) {
     const __m256d r = _mm256_sub_pd(_mm256_sub_pd(x, _mm256_mul_pd(k, _mm256_set1_pd(0x1.921fb544p+0))),
                                     _mm256_mul_pd(k, _mm256_set1_pd(0x1.0b4611a626331p-34)));
     const __m256d r2 = _mm256_mul_pd(r, r);
-    __m256d ps = _mm256_set1_pd(-1.0 / 1307674368000.0);
-    ps = _mm256_add_pd(_mm256_set1_pd(1.0 / 6227020800.0), _mm256_mul_pd(r2, ps));
+    __m256d ps = _mm256_set1_pd(1.0 / 6227020800.0);
     ps = _mm256_add_pd(_mm256_set1_pd(-1.0 / 39916800.0), _mm256_mul_pd(r2, ps));
     ps = _mm256_add_pd(_mm256_set1_pd(1.0 / 362880.0), _mm256_mul_pd(r2, ps));
     ps = _mm256_add_pd(_mm256_set1_pd(-1.0 / 5040.0), _mm256_mul_pd(r2, ps));
@@ -229,8 +236,7 @@ SIMD_AVX2 inline int sincos_pd(__m256d x, __m256d *c, __m256d *s) {
     ps = _mm256_add_pd(_mm256_set1_pd(-1.0 / 6.0), _mm256_mul_pd(r2, ps));
     // r (1 + r^2 ps) keeps the sign of a zero r.
     const __m256d sin_r = _mm256_mul_pd(r, _mm256_add_pd(_mm256_set1_pd(1.0), _mm256_mul_pd(r2, ps)));
-    __m256d pc = _mm256_set1_pd(1.0 / 20922789888000.0);
-    pc = _mm256_add_pd(_mm256_set1_pd(-1.0 / 87178291200.0), _mm256_mul_pd(r2, pc));
+    __m256d pc = _mm256_set1_pd(-1.0 / 87178291200.0);
     pc = _mm256_add_pd(_mm256_set1_pd(1.0 / 479001600.0), _mm256_mul_pd(r2, pc));
     pc = _mm256_add_pd(_mm256_set1_pd(-1.0 / 3628800.0), _mm256_mul_pd(r2, pc));
     pc = _mm256_add_pd(_mm256_set1_pd(1.0 / 40320.0), _mm256_mul_pd(r2, pc));
@@ -254,8 +260,7 @@ SIMD_AVX2 inline int sincos_pd(__m256d x, __m256d *c, __m256d *s) {
 // (float) atan((double) x) for the four floats of x; *redone counts the
 // lanes left to the C library.
 SIMD_AVX2 inline __m128 atan4(__m128 x, uint32 *redone = nullptr) {
-    const __m256d t = _mm256_cvtps_pd(x);
-    const __m256d y = atan_pd(t);
+    const __m256d y = atan_pd(x);
     __m128 f = _mm256_cvtpd_ps(y);
     if (const int redo = undecided(y)) {
         if (redone) *redone += static_cast<uint32>(__builtin_popcount(redo));
@@ -361,6 +366,13 @@ SIMD_AVX2 uint32 FFTnRCAvx2_split_step(const mfloat *C, mfloat *p, uint32 n, mfl
     return 2 * k;
 }
 
+SIMD_AVX2 void FFTnRCAvx2_scale(mfloat *p, uint32 n, mfloat factor, int conjugate) {
+    const __m256 flip = conjugate ? sign_bits(0, 1, 0, 1, 0, 1, 0, 1) : _mm256_setzero_ps();
+    const __m256 f = _mm256_set1_ps(factor);
+    for (uint32 i = 0; i < n; i += 8)
+        _mm256_storeu_ps(p + i, _mm256_mul_ps(_mm256_xor_ps(_mm256_loadu_ps(p + i), flip), f));
+}
+
 SIMD_AVX2 uint32 FFTnRCAvx2_fftbuf2RF(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R, mfloat *F) {
     const uint32 half = it->nfft / 2;
     uint32 k = 1;
@@ -426,6 +438,7 @@ SIMD_AVX2 uint32 FFTnRCAvx2_sincos(const mfloat *x, mfloat *c, mfloat *s, uint32
 extern "C" {
 void FFTnRCAvx2_e_minus_jwt(const TFFTnRC *, mfloat *) {}
 uint32 FFTnRCAvx2_split_step(const mfloat *, mfloat *, uint32, mfloat) { return 2; }
+void FFTnRCAvx2_scale(mfloat *, uint32, mfloat, int) {}
 uint32 FFTnRCAvx2_fftbuf2RF(const TFFTnRC *, const mfloat *, mfloat *, mfloat *) { return 1; }
 uint32 FFTnRCAvx2_RF2fftbuf(const TFFTnRC *, const mfloat *, const mfloat *, mfloat *) { return 1; }
 uint32 FFTnRCAvx2_atan(const mfloat *, mfloat *, uint32) { return 0; }

@@ -19,6 +19,9 @@ void FFTnRCAvx2_e_minus_jwt(const TFFTnRC *it, mfloat *p);
 /* The split step from float index 2 (bin 1) on, C the size's cosine segment;
    returns the float index where it stopped. */
 uint32 FFTnRCAvx2_split_step(const mfloat *C, mfloat *p, uint32 n, mfloat s);
+/* p[i] = p[i] * factor for the n floats of p, n a multiple of 8; with
+   conjugate set, the odd ones are negated first. */
+void FFTnRCAvx2_scale(mfloat *p, uint32 n, mfloat factor, int conjugate);
 /* FFTnRC_fftbuf2RF and FFTnRC_RF2fftbuf from bin 1 on, without DC and
    Nyquist; return the bin where they stopped. */
 uint32 FFTnRCAvx2_fftbuf2RF(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R, mfloat *F);

@@ -77,19 +77,20 @@ SIMD_AVX2 uint32 SpectSubtractAvx2_overlap_add(TSpectSubtract *it) {
 // The recursion runs through every sample, so its latency is what counts:
 // the previous output stays a float (an integer in [-32767, 32767], or a
 // zero of either sign, which only ever meets the next sample as a zero) and
-// is truncated with roundss instead of going through integer conversions.
+// is truncated with roundss instead of going through integer conversions;
+// the rare saturation is a branch off that path.
 SIMD_AVX2 void SpectSubtractAvx2_de_emphasise(TSpectSubtract *it, int16 *outS) {
-    const __m128 coef = _mm_set_ss(0.8f), top = _mm_set_ss(32767.0f), bottom = _mm_set_ss(-32767.0f);
+    const __m128 coef = _mm_set_ss(0.8f);
     __m128 prev = _mm_set_ss(static_cast<float>(it->de_emphasis));
     for (uint32 j = 0; j < it->lenHalf; ++j) {
         const __m128 v = _mm_add_ss(_mm_mul_ss(prev, coef), _mm_load_ss(it->buff + j));
         const float value = _mm_cvtss_f32(v);
-        if (value != value) {
+        if (value > -32767.0f && value < 32767.0f)
+            prev = _mm_round_ss(v, v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        else if (value != value)
             prev = _mm_setzero_ps();
-        } else {
-            const __m128 t = _mm_round_ss(v, v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-            prev = _mm_min_ss(_mm_max_ss(t, bottom), top);
-        }
+        else
+            prev = _mm_set_ss(value > 0.0f ? 32767.0f : -32767.0f);
         outS[j] = static_cast<int16>(_mm_cvttss_si32(prev));
     }
     it->de_emphasis = static_cast<int16>(_mm_cvttss_si32(prev));
