@@ -155,8 +155,8 @@ const double kDecideMargin = 0x1p-36;
 
 // Lanes (bits of the result) whose rounding to float is not decided.
 SIMD_AVX2 inline int undecided(__m256d y) {
-    const __m256d d = _mm256_mul_pd(_mm256_andnot_pd(_mm256_set1_pd(-0.0), y),
-                                    _mm256_set1_pd(kDecideMargin));
+    const __m256d d =
+        _mm256_mul_pd(_mm256_andnot_pd(_mm256_set1_pd(-0.0), y), _mm256_set1_pd(kDecideMargin));
     const __m128 lo = _mm256_cvtpd_ps(_mm256_sub_pd(y, d));
     const __m128 hi = _mm256_cvtpd_ps(_mm256_add_pd(y, d));
     return _mm_movemask_ps(_mm_cmpneq_ps(lo, hi));  // also every NaN lane
@@ -164,10 +164,22 @@ SIMD_AVX2 inline int undecided(__m256d y) {
 
 // atan(j / 16), j = 0 .. 16, rounded to double.
 alignas(32) const double kAtanSixteenths[17] = {
-    0.0,                   0x1.ff55bb72cfdeap-5, 0x1.fd5ba9aac2f6ep-4, 0x1.7b97b4bce5b02p-3,
-    0x1.f5b75f92c80ddp-3,  0x1.362773707ebccp-2, 0x1.6f61941e4def1p-2, 0x1.a64eec3cc23fdp-2,
-    0x1.dac670561bb4fp-2,  0x1.0657e94db30d0p-1, 0x1.1e00babdefeb4p-1, 0x1.345f01cce37bbp-1,
-    0x1.4978fa3269ee1p-1,  0x1.5d58987169b18p-1, 0x1.700a7c5784634p-1, 0x1.819d0b7158a4dp-1,
+    0.0,
+    0x1.ff55bb72cfdeap-5,
+    0x1.fd5ba9aac2f6ep-4,
+    0x1.7b97b4bce5b02p-3,
+    0x1.f5b75f92c80ddp-3,
+    0x1.362773707ebccp-2,
+    0x1.6f61941e4def1p-2,
+    0x1.a64eec3cc23fdp-2,
+    0x1.dac670561bb4fp-2,
+    0x1.0657e94db30d0p-1,
+    0x1.1e00babdefeb4p-1,
+    0x1.345f01cce37bbp-1,
+    0x1.4978fa3269ee1p-1,
+    0x1.5d58987169b18p-1,
+    0x1.700a7c5784634p-1,
+    0x1.819d0b7158a4dp-1,
     0x1.921fb54442d18p-1,
 };
 const double kHalfPi = 0x1.921fb54442d18p+0;
@@ -201,9 +213,9 @@ SIMD_AVX2 inline __m256d atan_pd(__m128 x) {
     s = _mm256_add_pd(_mm256_set1_pd(1.0 / 5.0), _mm256_mul_pd(u2, s));
     s = _mm256_add_pd(_mm256_set1_pd(-1.0 / 3.0), _mm256_mul_pd(u2, s));
     const __m256d atan_u = _mm256_add_pd(u, _mm256_mul_pd(u, _mm256_mul_pd(u2, s)));
-    const __m256d atan_c = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), kAtanSixteenths,
-                                                    _mm256_cvtpd_epi32(j),
-                                                    _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
+    const __m256d atan_c =
+        _mm256_mask_i32gather_pd(_mm256_setzero_pd(), kAtanSixteenths, _mm256_cvtpd_epi32(j),
+                                 _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
     __m256d r = _mm256_add_pd(atan_c, atan_u);
     r = _mm256_blendv_pd(r, _mm256_sub_pd(_mm256_set1_pd(kHalfPi), r), inverted);
     return _mm256_or_pd(r, _mm256_and_pd(t, sign));
@@ -217,16 +229,19 @@ SIMD_AVX2 inline __m256d atan_pd(__m128 x) {
 // r^13 (sine) and r^14 (cosine) leave less than 2^-45 and 2^-49.
 SIMD_AVX2 inline int sincos_pd(__m256d x, __m256d *c, __m256d *s) {
     const __m256d sign = _mm256_set1_pd(-0.0);
-    const __m256d in_range = _mm256_cmp_pd(_mm256_andnot_pd(sign, x), _mm256_set1_pd(8.0), _CMP_LE_OQ);
+    const __m256d in_range =
+        _mm256_cmp_pd(_mm256_andnot_pd(sign, x), _mm256_set1_pd(8.0), _CMP_LE_OQ);
     const int outside = ~_mm256_movemask_pd(in_range) & 0xF;
-    x = _mm256_and_pd(x, in_range);
-    // + 0 makes k = -0 a +0, so that x - k pio2_1 keeps the sign of a zero x.
-    const __m256d k = _mm256_add_pd(
-        _mm256_round_pd(_mm256_mul_pd(x, _mm256_set1_pd(0x1.45f306dc9c883p-1)),
-                        _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC),
-        _mm256_setzero_pd());
-    const __m256d r = _mm256_sub_pd(_mm256_sub_pd(x, _mm256_mul_pd(k, _mm256_set1_pd(0x1.921fb544p+0))),
-                                    _mm256_mul_pd(k, _mm256_set1_pd(0x1.0b4611a626331p-34)));
+    // k = x 2/pi rounded to an integer by adding 1.5 2^52, which leaves k in
+    // the low bits of `shifted`; k = 0 comes out as +0, so that x - k pio2_1
+    // keeps the sign of a zero x.
+    const __m256d magic = _mm256_set1_pd(0x1.8p52);
+    const __m256d shifted =
+        _mm256_add_pd(_mm256_mul_pd(x, _mm256_set1_pd(0x1.45f306dc9c883p-1)), magic);
+    const __m256d k = _mm256_sub_pd(shifted, magic);
+    const __m256d r =
+        _mm256_sub_pd(_mm256_sub_pd(x, _mm256_mul_pd(k, _mm256_set1_pd(0x1.921fb544p+0))),
+                      _mm256_mul_pd(k, _mm256_set1_pd(0x1.0b4611a626331p-34)));
     const __m256d r2 = _mm256_mul_pd(r, r);
     __m256d ps = _mm256_set1_pd(1.0 / 6227020800.0);
     ps = _mm256_add_pd(_mm256_set1_pd(-1.0 / 39916800.0), _mm256_mul_pd(r2, ps));
@@ -235,7 +250,8 @@ SIMD_AVX2 inline int sincos_pd(__m256d x, __m256d *c, __m256d *s) {
     ps = _mm256_add_pd(_mm256_set1_pd(1.0 / 120.0), _mm256_mul_pd(r2, ps));
     ps = _mm256_add_pd(_mm256_set1_pd(-1.0 / 6.0), _mm256_mul_pd(r2, ps));
     // r (1 + r^2 ps) keeps the sign of a zero r.
-    const __m256d sin_r = _mm256_mul_pd(r, _mm256_add_pd(_mm256_set1_pd(1.0), _mm256_mul_pd(r2, ps)));
+    const __m256d sin_r =
+        _mm256_mul_pd(r, _mm256_add_pd(_mm256_set1_pd(1.0), _mm256_mul_pd(r2, ps)));
     __m256d pc = _mm256_set1_pd(-1.0 / 87178291200.0);
     pc = _mm256_add_pd(_mm256_set1_pd(1.0 / 479001600.0), _mm256_mul_pd(r2, pc));
     pc = _mm256_add_pd(_mm256_set1_pd(-1.0 / 3628800.0), _mm256_mul_pd(r2, pc));
@@ -244,14 +260,14 @@ SIMD_AVX2 inline int sincos_pd(__m256d x, __m256d *c, __m256d *s) {
     pc = _mm256_add_pd(_mm256_set1_pd(1.0 / 24.0), _mm256_mul_pd(r2, pc));
     pc = _mm256_add_pd(_mm256_set1_pd(-0.5), _mm256_mul_pd(r2, pc));
     const __m256d cos_r = _mm256_add_pd(_mm256_set1_pd(1.0), _mm256_mul_pd(r2, pc));
-    // Quadrant k mod 4: odd ones swap sine and cosine; the sine is negative
-    // in quadrants 2 and 3, the cosine in 1 and 2.
-    const __m256i q = _mm256_cvtepi32_epi64(_mm256_cvtpd_epi32(k));
-    const __m256i one = _mm256_set1_epi64x(1), two = _mm256_set1_epi64x(2);
-    const __m256d odd = _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(q, one), one));
-    const __m256d sin_neg = _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(q, two), two));
-    const __m256d cos_neg = _mm256_castsi256_pd(
-        _mm256_cmpeq_epi64(_mm256_and_si256(_mm256_add_epi64(q, one), two), two));
+    // Quadrant k mod 4, from the two low bits of k moved to the sign bit: odd
+    // quadrants swap sine and cosine; the sine is negative in quadrants 2 and
+    // 3 (bit 1 of k), the cosine in 1 and 2 (bit 1 of k + 1).
+    const __m256i q = _mm256_castpd_si256(shifted);
+    const __m256d odd = _mm256_castsi256_pd(_mm256_slli_epi64(q, 63));
+    const __m256d sin_neg = _mm256_castsi256_pd(_mm256_slli_epi64(q, 62));
+    const __m256d cos_neg =
+        _mm256_castsi256_pd(_mm256_slli_epi64(_mm256_add_epi64(q, _mm256_set1_epi64x(1)), 62));
     *s = _mm256_xor_pd(_mm256_blendv_pd(sin_r, cos_r, odd), _mm256_and_pd(sin_neg, sign));
     *c = _mm256_xor_pd(_mm256_blendv_pd(cos_r, sin_r, odd), _mm256_and_pd(cos_neg, sign));
     return outside;
@@ -268,7 +284,8 @@ SIMD_AVX2 inline __m128 atan4(__m128 x, uint32 *redone = nullptr) {
         _mm_store_ps(out, f);
         _mm_store_ps(in, x);
         for (int lane = 0; lane < 4; ++lane)
-            if (redo & (1 << lane)) out[lane] = static_cast<float>(std::atan(static_cast<double>(in[lane])));
+            if (redo & (1 << lane))
+                out[lane] = static_cast<float>(std::atan(static_cast<double>(in[lane])));
         f = _mm_load_ps(out);
     }
     return f;
@@ -326,6 +343,14 @@ SIMD_AVX2 inline __m256 phase8(__m256 re, __m256 im) {
                             _mm256_cmp_ps(re, zero, _CMP_LT_OQ));
 }
 
+// The conversions take bins 1 .. N/2 - 1 in blocks of eight; the last block
+// ends at bin N/2 - 1 and so overlaps the one before, where a bin done twice
+// gets the same values twice.
+uint32 next_block(uint32 k, uint32 half) {
+    if (k + 16 <= half) return k + 8;
+    return k + 8 < half ? half - 8 : half;
+}
+
 }  // namespace
 
 extern "C" {
@@ -349,17 +374,18 @@ SIMD_AVX2 uint32 FFTnRCAvx2_split_step(const mfloat *C, mfloat *p, uint32 n, mfl
             _mm256_permutevar8x32_ps(_mm256_castps128_ps256(_mm_loadu_ps(C + k)), up), vs);
         const __m256 c2 = _mm256_permutevar8x32_ps(
             _mm256_castps128_ps256(_mm_loadu_ps(C + quarter - k - 3)), down);
-        const __m256 f = _mm256_loadu_ps(p + i);                   // a, b
-        const __m256 m = reverse_points(_mm256_loadu_ps(p + j));   // c, d
+        const __m256 f = _mm256_loadu_ps(p + i);                  // a, b
+        const __m256 m = reverse_points(_mm256_loadu_ps(p + j));  // c, d
         const __m256 sum = _mm256_add_ps(f, m), dif = _mm256_sub_ps(f, m);
         const __m256 apc = _mm256_moveldup_ps(sum), bpd = _mm256_movehdup_ps(sum);
         const __m256 amc = _mm256_moveldup_ps(dif), bmd = _mm256_movehdup_ps(dif);
         const __m256 A = _mm256_sub_ps(_mm256_mul_ps(c1, bpd), _mm256_mul_ps(c2, amc));
         const __m256 B = _mm256_add_ps(_mm256_mul_ps(c1, amc), _mm256_mul_ps(c2, bpd));
-        const __m256 front = _mm256_blend_ps(_mm256_add_ps(apc, A),
-                                             _mm256_mul_ps(_mm256_sub_ps(bmd, B), vs), 0xAA);
-        const __m256 back = _mm256_blend_ps(
-            _mm256_sub_ps(apc, A), _mm256_mul_ps(_mm256_sub_ps(_mm256_xor_ps(bmd, flip), B), vs), 0xAA);
+        const __m256 front =
+            _mm256_blend_ps(_mm256_add_ps(apc, A), _mm256_mul_ps(_mm256_sub_ps(bmd, B), vs), 0xAA);
+        const __m256 back =
+            _mm256_blend_ps(_mm256_sub_ps(apc, A),
+                            _mm256_mul_ps(_mm256_sub_ps(_mm256_xor_ps(bmd, flip), B), vs), 0xAA);
         _mm256_storeu_ps(p + i, front);
         _mm256_storeu_ps(p + j, reverse_points(back));
     }
@@ -373,25 +399,28 @@ SIMD_AVX2 void FFTnRCAvx2_scale(mfloat *p, uint32 n, mfloat factor, int conjugat
         _mm256_storeu_ps(p + i, _mm256_mul_ps(_mm256_xor_ps(_mm256_loadu_ps(p + i), flip), f));
 }
 
-SIMD_AVX2 uint32 FFTnRCAvx2_fftbuf2RF(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R, mfloat *F) {
+SIMD_AVX2 uint32 FFTnRCAvx2_fftbuf2RF(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R,
+                                      mfloat *F) {
     const uint32 half = it->nfft / 2;
-    uint32 k = 1;
-    for (; k + 8 <= half; k += 8) {
+    for (uint32 k = 1; k < half; k = next_block(k, half)) {
         const __m256 v0 = _mm256_loadu_ps(fftbuf + 2 * k), v1 = _mm256_loadu_ps(fftbuf + 2 * k + 8);
         const __m256 re = _mm256_castpd_ps(_mm256_permute4x64_pd(
-            _mm256_castps_pd(_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0))), _MM_SHUFFLE(3, 1, 2, 0)));
+            _mm256_castps_pd(_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0))),
+            _MM_SHUFFLE(3, 1, 2, 0)));
         const __m256 im = _mm256_castpd_ps(_mm256_permute4x64_pd(
-            _mm256_castps_pd(_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1))), _MM_SHUFFLE(3, 1, 2, 0)));
-        _mm256_storeu_ps(R + k, _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(im, im), _mm256_mul_ps(re, re))));
+            _mm256_castps_pd(_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1))),
+            _MM_SHUFFLE(3, 1, 2, 0)));
+        _mm256_storeu_ps(
+            R + k, _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(im, im), _mm256_mul_ps(re, re))));
         _mm256_storeu_ps(F + k, phase8(re, im));
     }
-    return k;
+    return half;
 }
 
-SIMD_AVX2 uint32 FFTnRCAvx2_RF2fftbuf(const TFFTnRC *it, const mfloat *R, const mfloat *F, mfloat *fftbuf) {
+SIMD_AVX2 uint32 FFTnRCAvx2_RF2fftbuf(const TFFTnRC *it, const mfloat *R, const mfloat *F,
+                                      mfloat *fftbuf) {
     const uint32 half = it->nfft / 2;
-    uint32 k = 1;
-    for (; k + 8 <= half; k += 8) {
+    for (uint32 k = 1; k < half; k = next_block(k, half)) {
         __m256 c, s;
         sincos8(_mm256_loadu_ps(F + k), &c, &s);
         const __m256 r = _mm256_loadu_ps(R + k);
@@ -400,7 +429,7 @@ SIMD_AVX2 uint32 FFTnRCAvx2_RF2fftbuf(const TFFTnRC *it, const mfloat *R, const 
         _mm256_storeu_ps(fftbuf + 2 * k, _mm256_permute2f128_ps(lo, hi, 0x20));
         _mm256_storeu_ps(fftbuf + 2 * k + 8, _mm256_permute2f128_ps(lo, hi, 0x31));
     }
-    return k;
+    return half;
 }
 
 SIMD_AVX2 uint32 FFTnRCAvx2_atan(const mfloat *x, mfloat *y, uint32 n) {

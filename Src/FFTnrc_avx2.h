@@ -22,8 +22,8 @@ uint32 FFTnRCAvx2_split_step(const mfloat *C, mfloat *p, uint32 n, mfloat s);
 /* p[i] = p[i] * factor for the n floats of p, n a multiple of 8; with
    conjugate set, the odd ones are negated first. */
 void FFTnRCAvx2_scale(mfloat *p, uint32 n, mfloat factor, int conjugate);
-/* FFTnRC_fftbuf2RF and FFTnRC_RF2fftbuf from bin 1 on, without DC and
-   Nyquist; return the bin where they stopped. */
+/* FFTnRC_fftbuf2RF and FFTnRC_RF2fftbuf for bins 1 .. N/2 - 1, without DC
+   and Nyquist; return N/2. */
 uint32 FFTnRCAvx2_fftbuf2RF(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R, mfloat *F);
 uint32 FFTnRCAvx2_RF2fftbuf(const TFFTnRC *it, const mfloat *R, const mfloat *F, mfloat *fftbuf);
 

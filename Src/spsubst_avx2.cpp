@@ -21,7 +21,9 @@ SIMD_AVX2 inline __m256 load(const float *p) { return _mm256_loadu_ps(p); }
 SIMD_AVX2 inline void store(float *p, __m256 v) { _mm256_storeu_ps(p, v); }
 SIMD_AVX2 inline __m256 splat(float v) { return _mm256_set1_ps(v); }
 // mask ? a : b, lane by lane.
-SIMD_AVX2 inline __m256 select(__m256 mask, __m256 a, __m256 b) { return _mm256_blendv_ps(b, a, mask); }
+SIMD_AVX2 inline __m256 select(__m256 mask, __m256 a, __m256 b) {
+    return _mm256_blendv_ps(b, a, mask);
+}
 SIMD_AVX2 inline __m256 greater(__m256 a, __m256 b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
 SIMD_AVX2 inline __m256 equal(__m256 a, __m256 b) { return _mm256_cmp_ps(a, b, _CMP_EQ_OQ); }
 SIMD_AVX2 inline __m256 is_inf(__m256 x) {
@@ -31,10 +33,14 @@ SIMD_AVX2 inline __m256 is_inf(__m256 x) {
 SIMD_AVX2 inline __m256 min_of(__m256 a, __m256 b) { return _mm256_min_ps(a, b); }
 
 // g > 1 ? 1 : g
-SIMD_AVX2 inline __m256 limit_to_one(__m256 g) { return select(greater(g, splat(1.0f)), splat(1.0f), g); }
+SIMD_AVX2 inline __m256 limit_to_one(__m256 g) {
+    return select(greater(g, splat(1.0f)), splat(1.0f), g);
+}
 
 // isinf(x) ? 1 : x / (x + 1)
-SIMD_AVX2 inline __m256 ratio_to_gain(__m256 x) { return select(is_inf(x), splat(1.0f), x / (x + 1.0f)); }
+SIMD_AVX2 inline __m256 ratio_to_gain(__m256 x) {
+    return select(is_inf(x), splat(1.0f), x / (x + 1.0f));
+}
 
 }  // namespace
 
@@ -56,7 +62,8 @@ SIMD_AVX2 uint32 SpectSubtractAvx2_pre_emphasise(TSpectSubtract *it) {
 SIMD_AVX2 uint32 SpectSubtractAvx2_apply_window(TSpectSubtract *it) {
     const float *win = winTable32f + it->offset_wn;
     uint32 j = 0;
-    for (; j + kLanes <= it->len; j += kLanes) store(it->buff + j, load(it->buff + j) * load(win + j));
+    for (; j + kLanes <= it->len; j += kLanes)
+        store(it->buff + j, load(it->buff + j) * load(win + j));
     return j;
 }
 
@@ -124,8 +131,8 @@ SIMD_AVX2 uint32 SpectSubtractAvx2_smooth(const float *A, float *B, uint32 n, fl
     return w;
 }
 
-SIMD_AVX2 uint32 SpectSubtractAvx2_track_noise_floor(TSpectSubtract *it, const float *psd, mfloat pNn,
-                                                     int boundary) {
+SIMD_AVX2 uint32 SpectSubtractAvx2_track_noise_floor(TSpectSubtract *it, const float *psd,
+                                                     mfloat pNn, int boundary) {
     const __m256 nn = splat(pNn), rate = splat(1.0f - pNn);
     uint32 w = 0;
     for (; w + kLanes <= it->wmax; w += kLanes) {
@@ -144,7 +151,8 @@ SIMD_AVX2 uint32 SpectSubtractAvx2_track_noise_floor(TSpectSubtract *it, const f
         prob = select(greater(x / (xmin + 1e-30f), splat(2.25f)), prob + 0.75f, prob);
         store(it->arPROB + w, prob);
         const __m256 SpeechPresence = prob * rate + nn;
-        store(it->arN + w, (1.0f - SpeechPresence) * load(psd + w) + load(it->arN + w) * SpeechPresence);
+        store(it->arN + w,
+              (1.0f - SpeechPresence) * load(psd + w) + load(it->arN + w) * SpeechPresence);
     }
     return w;
 }
@@ -158,8 +166,8 @@ SIMD_AVX2 uint32 SpectSubtractAvx2_a_posteriori_snr(TSpectSubtract *it, const fl
     return w;
 }
 
-SIMD_AVX2 uint32 SpectSubtractAvx2_estimate_clean_spectrum(TSpectSubtract *it, const float *psd, mfloat pMn,
-                                                           mfloat *Result) {
+SIMD_AVX2 uint32 SpectSubtractAvx2_estimate_clean_spectrum(TSpectSubtract *it, const float *psd,
+                                                           mfloat pMn, mfloat *Result) {
     const __m256 mn = splat(pMn), pSn = splat(it->pSn);
     const int8 kind = it->kind_subst;
     float term[SPSUBST_MAX_BINS];
@@ -250,9 +258,14 @@ uint32 SpectSubtractAvx2_overlap_add(TSpectSubtract *) { return 0; }
 void SpectSubtractAvx2_de_emphasise(TSpectSubtract *, int16 *) {}
 uint32 SpectSubtractAvx2_split_by_gain(TSpectSubtract *) { return 0; }
 uint32 SpectSubtractAvx2_smooth(const float *, float *, uint32, float *) { return 1; }
-uint32 SpectSubtractAvx2_track_noise_floor(TSpectSubtract *, const float *, mfloat, int) { return 0; }
+uint32 SpectSubtractAvx2_track_noise_floor(TSpectSubtract *, const float *, mfloat, int) {
+    return 0;
+}
 uint32 SpectSubtractAvx2_a_posteriori_snr(TSpectSubtract *, const float *) { return 0; }
-uint32 SpectSubtractAvx2_estimate_clean_spectrum(TSpectSubtract *, const float *, mfloat, mfloat *) { return 0; }
+uint32 SpectSubtractAvx2_estimate_clean_spectrum(TSpectSubtract *, const float *, mfloat,
+                                                 mfloat *) {
+    return 0;
+}
 uint32 SpectSubtractAvx2_update_noise_mean(TSpectSubtract *) { return 0; }
 uint32 SpectSubtractAvx2_update_speech_mean(TSpectSubtract *) { return 0; }
 uint32 SpectSubtractAvx2_next_frame_gain(TSpectSubtract *) { return 0; }

@@ -26,7 +26,8 @@ uint32 SpectSubtractAvx2_split_by_gain(TSpectSubtract *it);
    same array. *T1 holds the input value of the bin before the first one and
    is left holding that of the bin before the one returned. */
 uint32 SpectSubtractAvx2_smooth(const float *A, float *B, uint32 n, float *T1);
-uint32 SpectSubtractAvx2_track_noise_floor(TSpectSubtract *it, const float *psd, mfloat pNn, int boundary);
+uint32 SpectSubtractAvx2_track_noise_floor(TSpectSubtract *it, const float *psd, mfloat pNn,
+                                           int boundary);
 uint32 SpectSubtractAvx2_a_posteriori_snr(TSpectSubtract *it, const float *psd);
 /* Adds the statistic terms of the bins it takes to *Result, in bin order. */
 uint32 SpectSubtractAvx2_estimate_clean_spectrum(TSpectSubtract *it, const float *psd, mfloat pMn,

@@ -58,29 +58,30 @@ void BM_FftInverse(benchmark::State &state) {
     }
 }
 
-// Magnitude and phase of a spectrum, and back.
-void BM_SpectrumToPolar(benchmark::State &state) {
-    const uint32 n = static_cast<uint32>(state.range(0));
+// A spectrum of the test frame in both forms, packed and polar.
+struct Spectrum {
     TFFTnRC f;
-    FFTnRC_Init(&f, n);
-    std::vector<float> p = test_frame(n), R(n / 2 + 1), F(n / 2 + 1);
-    FFTnRC_fft(&f, p.data(), 1);
-    for (auto _ : state) {
+    std::vector<float> p, R, F;
+    explicit Spectrum(uint32 n) : p(test_frame(n)), R(n / 2 + 1), F(n / 2 + 1) {
+        FFTnRC_Init(&f, n);
+        FFTnRC_fft(&f, p.data(), 1);
         FFTnRC_fftbuf2RF(&f, p.data(), R.data(), F.data());
-        benchmark::DoNotOptimize(F.data());
+    }
+};
+
+void BM_SpectrumToPolar(benchmark::State &state) {
+    Spectrum s(static_cast<uint32>(state.range(0)));
+    for (auto _ : state) {
+        FFTnRC_fftbuf2RF(&s.f, s.p.data(), s.R.data(), s.F.data());
+        benchmark::DoNotOptimize(s.F.data());
     }
 }
 
 void BM_PolarToSpectrum(benchmark::State &state) {
-    const uint32 n = static_cast<uint32>(state.range(0));
-    TFFTnRC f;
-    FFTnRC_Init(&f, n);
-    std::vector<float> p = test_frame(n), R(n / 2 + 1), F(n / 2 + 1);
-    FFTnRC_fft(&f, p.data(), 1);
-    FFTnRC_fftbuf2RF(&f, p.data(), R.data(), F.data());
+    Spectrum s(static_cast<uint32>(state.range(0)));
     for (auto _ : state) {
-        FFTnRC_RF2fftbuf(&f, R.data(), F.data(), p.data());
-        benchmark::DoNotOptimize(p.data());
+        FFTnRC_RF2fftbuf(&s.f, s.R.data(), s.F.data(), s.p.data());
+        benchmark::DoNotOptimize(s.p.data());
     }
 }
 

@@ -67,7 +67,8 @@ std::vector<int16_t> noisy_channel(uint32_t rate, size_t n, unsigned channel) {
         const double t = static_cast<double>(i) / rate;
         if (static_cast<uint64_t>(t) % 2 == 1) {
             for (int h = 1; h <= 8; ++h)
-                v += 2500.0 / h * std::sin(2.0 * M_PI * f0 * h * t * (1.0 + 0.05 * std::sin(3.0 * t)));
+                v += 2500.0 / h *
+                     std::sin(2.0 * M_PI * f0 * h * t * (1.0 + 0.05 * std::sin(3.0 * t)));
         }
         s[i] = static_cast<int16_t>(std::lround(std::max(-32767.0, std::min(32767.0, v))));
     }
@@ -110,7 +111,7 @@ bool generate_apart(const Input &in, unsigned seconds) {
 struct Sample {
     bool ok = false;
     bool unsupported = false;
-    double seconds = 0.0;       // wall time
+    double seconds = 0.0;  // wall time
     long max_rss_kb = 0;
 };
 
@@ -186,8 +187,9 @@ std::string rtf_cell(const Result &r, unsigned seconds) {
 }
 
 void usage() {
-    std::puts("usage: bench_files --tarnwelnc PATH [--build LABEL=PATH]... [--speexdsp PATH] "
-              "[--webrtc PATH] [--seconds S] [--reps R] [--dir DIR]");
+    std::puts(
+        "usage: bench_files --tarnwelnc PATH [--build LABEL=PATH]... [--speexdsp PATH] "
+        "[--webrtc PATH] [--seconds S] [--reps R] [--dir DIR]");
 }
 
 }  // namespace
@@ -198,14 +200,21 @@ int main(int argc, char **argv) {
     std::string dir = ".";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i], val = argv[i + 1];
-        if (opt == "--tarnwelnc") programs.push_back({"TarnwelNC", val, true});
+        if (opt == "--tarnwelnc")
+            programs.push_back({"TarnwelNC", val, true});
         else if (opt == "--build" && val.find('=') != std::string::npos)
-            programs.push_back({"TarnwelNC, " + val.substr(0, val.find('=')), val.substr(val.find('=') + 1), true});
-        else if (opt == "--speexdsp") programs.push_back({"libspeexdsp preprocessor", val, false});
-        else if (opt == "--webrtc") programs.push_back({"webrtc-audio-processing NS", val, false});
-        else if (opt == "--seconds") seconds = static_cast<unsigned>(std::atoi(val.c_str()));
-        else if (opt == "--reps") reps = static_cast<unsigned>(std::atoi(val.c_str()));
-        else if (opt == "--dir") dir = val;
+            programs.push_back({"TarnwelNC, " + val.substr(0, val.find('=')),
+                                val.substr(val.find('=') + 1), true});
+        else if (opt == "--speexdsp")
+            programs.push_back({"libspeexdsp preprocessor", val, false});
+        else if (opt == "--webrtc")
+            programs.push_back({"webrtc-audio-processing NS", val, false});
+        else if (opt == "--seconds")
+            seconds = static_cast<unsigned>(std::atoi(val.c_str()));
+        else if (opt == "--reps")
+            reps = static_cast<unsigned>(std::atoi(val.c_str()));
+        else if (opt == "--dir")
+            dir = val;
         else {
             usage();
             return 1;
@@ -218,8 +227,8 @@ int main(int argc, char **argv) {
     mkdir(dir.c_str(), 0755);
 
     std::vector<Input> inputs = {
-        {"8 kHz mono", 8000, 1, false, ""},    {"8 kHz mono", 8000, 1, true, ""},
-        {"16 kHz mono", 16000, 1, false, ""},  {"16 kHz mono", 16000, 1, true, ""},
+        {"8 kHz mono", 8000, 1, false, ""},       {"8 kHz mono", 8000, 1, true, ""},
+        {"16 kHz mono", 16000, 1, false, ""},     {"16 kHz mono", 16000, 1, true, ""},
         {"44.1 kHz stereo", 44100, 2, false, ""}, {"44.1 kHz stereo", 44100, 2, true, ""},
     };
     for (Input &in : inputs) {
@@ -245,10 +254,13 @@ int main(int argc, char **argv) {
             }
     std::remove(out.c_str());
 
-    std::printf("%u s per file, best of %u runs; real-time factor = seconds of audio per second "
-                "of wall time (higher is faster)\n\n", seconds, reps);
-    std::puts("| Input | Program | × real time, noise | × real time, silence | silence/noise time "
-              "| peak memory |");
+    std::printf(
+        "%u s per file, best of %u runs; real-time factor = seconds of audio per second "
+        "of wall time (higher is faster)\n\n",
+        seconds, reps);
+    std::puts(
+        "| Input | Program | × real time, noise | × real time, silence | silence/noise time "
+        "| peak memory |");
     std::puts("|---|---|---:|---:|---:|---:|");
     for (size_t f = 0; f < inputs.size(); f += 2) {
         for (size_t p = 0; p < programs.size(); ++p) {

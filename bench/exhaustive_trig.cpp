@@ -45,7 +45,8 @@ void check_range(uint64_t first, uint64_t end, Tally *t) {
                               bits_of(c[i]) == bits_of(static_cast<float>(std::cos(d))) &&
                               bits_of(s[i]) == bits_of(static_cast<float>(std::sin(d)));
             if (!same) {
-                if (t->mismatches < 10) std::printf("mismatch at %a (bits %08x)\n", d, bits_of(x[i]));
+                if (t->mismatches < 10)
+                    std::printf("mismatch at %a (bits %08x)\n", d, bits_of(x[i]));
                 ++t->mismatches;
             }
         }
@@ -77,13 +78,15 @@ int main(int argc, char **argv) {
         sum.atan_redone += t.atan_redone;
         sum.sincos_redone += t.sincos_redone;
     }
-    const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%llu inputs, %llu mismatches, %.0f s on %u threads\n",
-                static_cast<unsigned long long>(sum.values), static_cast<unsigned long long>(sum.mismatches),
-                secs, threads);
-    std::printf("left to the C library: atan %llu, cos/sin %llu (this includes every |x| > 8, NaN "
-                "and infinity)\n",
-                static_cast<unsigned long long>(sum.atan_redone),
-                static_cast<unsigned long long>(sum.sincos_redone));
+                static_cast<unsigned long long>(sum.values),
+                static_cast<unsigned long long>(sum.mismatches), secs, threads);
+    std::printf(
+        "left to the C library: atan %llu, cos/sin %llu (this includes every |x| > 8, NaN "
+        "and infinity)\n",
+        static_cast<unsigned long long>(sum.atan_redone),
+        static_cast<unsigned long long>(sum.sincos_redone));
     return sum.mismatches == 0 ? 0 : 1;
 }

@@ -13,8 +13,8 @@ class Speex : public PeerDenoiser {
 public:
     Speex(uint32_t rate, unsigned channels) : frames_(rate / 50), channel_(frames_) {
         for (unsigned c = 0; c < channels; ++c) {
-            SpeexPreprocessState *st = speex_preprocess_state_init(static_cast<int>(frames_),
-                                                                   static_cast<int>(rate));
+            SpeexPreprocessState *st =
+                speex_preprocess_state_init(static_cast<int>(frames_), static_cast<int>(rate));
             int on = 1, off = 0, limit_db = -20;
             speex_preprocess_ctl(st, SPEEX_PREPROCESS_SET_DENOISE, &on);
             speex_preprocess_ctl(st, SPEEX_PREPROCESS_SET_NOISE_SUPPRESS, &limit_db);

@@ -112,8 +112,8 @@ struct Stream {
 TEST(SimdPaths, SuppressorGivesTheSameBitsOnEveryBlock) {
     static TSpectSubtract rec;
     const Stream streams[] = {
-        {6000, 2, -20}, {8000, 0, -20}, {16000, 1, -20}, {16000, 3, -20}, {22050, 2, -20},
-        {32000, 0, -80}, {44100, 2, -20}, {44100, 1, 0},  {44100, 3, -20}, {48000, 0, -20},
+        {6000, 2, -20},  {8000, 0, -20},  {16000, 1, -20}, {16000, 3, -20}, {22050, 2, -20},
+        {32000, 0, -80}, {44100, 2, -20}, {44100, 1, 0},   {44100, 3, -20}, {48000, 0, -20},
     };
     for (const Stream &st : streams) {
         const size_t n = st.rate * 3 / 2;
@@ -141,8 +141,8 @@ TEST(SimdPaths, SuppressorGivesTheSameBitsOnEveryBlock) {
             };
             std::vector<uint8_t> plain, fast;
             on_both_paths(run, &plain, &fast);
-            EXPECT_TRUE(same_values(plain, fast)) << st.rate << " Hz, mode " << int(st.mode) << ", input "
-                                       << (&in - inputs);
+            EXPECT_TRUE(same_values(plain, fast))
+                << st.rate << " Hz, mode " << int(st.mode) << ", input " << (&in - inputs);
         }
     }
 }
