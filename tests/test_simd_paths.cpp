@@ -106,11 +106,38 @@ struct Stream {
     float pSdb;
 };
 
-// The golden tests' channel, digital silence, full-scale square bursts cut
-// by silence, and one-step dither: every output sample and the whole record
-// after every block.
-TEST(SimdPaths, SuppressorGivesTheSameBitsOnEveryBlock) {
+// Every output sample, and the whole record after every 8th block (64th in
+// long streams) and the last, of one stream through a fresh suppressor.
+std::vector<uint8_t> trace_of(const Stream &st, const std::vector<int16_t> &in) {
     static TSpectSubtract rec;
+    std::memset(&rec, 0, sizeof rec);
+    SpectSubtract_Init(&rec, st.rate, st.mode, st.pSdb, 0.95f, 0.98f);
+    std::vector<uint8_t> trace;
+    std::vector<int16> block(rec.lenHalf);
+    const uint8_t *r = reinterpret_cast<const uint8_t *>(&rec);
+    const size_t every = in.size() / rec.lenHalf > 200 ? 64 : 8;
+    for (size_t at = 0, k = 0; at + rec.lenHalf <= in.size(); at += rec.lenHalf, ++k) {
+        std::copy(in.begin() + at, in.begin() + at + rec.lenHalf, block.begin());
+        SpectSubtract_Frame(&rec, 1, block.data());
+        SpectSubtract_Restore(&rec, block.data());
+        const uint8_t *b = reinterpret_cast<const uint8_t *>(block.data());
+        trace.insert(trace.end(), b, b + block.size() * sizeof(int16));
+        if (k % every == 0) trace.insert(trace.end(), r, r + sizeof rec);
+    }
+    trace.insert(trace.end(), r, r + sizeof rec);
+    return trace;
+}
+
+void expect_same_on_both_paths(const Stream &st, const std::vector<int16_t> &in, const char *what) {
+    std::function<std::vector<uint8_t>()> run = [&] { return trace_of(st, in); };
+    std::vector<uint8_t> plain, fast;
+    on_both_paths(run, &plain, &fast);
+    EXPECT_TRUE(same_values(plain, fast)) << st.rate << " Hz, mode " << int(st.mode) << ", " << what;
+}
+
+// The golden tests' channel, digital silence, full-scale square bursts cut
+// by silence, and one-step dither, in every geometry and mode.
+TEST(SimdPaths, SuppressorGivesTheSameBits) {
     const Stream streams[] = {
         {6000, 2, -20},  {8000, 0, -20},  {16000, 1, -20}, {16000, 3, -20}, {22050, 2, -20},
         {32000, 0, -80}, {44100, 2, -20}, {44100, 1, 0},   {44100, 3, -20}, {48000, 0, -20},
@@ -122,28 +149,20 @@ TEST(SimdPaths, SuppressorGivesTheSameBitsOnEveryBlock) {
             square[i] = (i / (st.rate / 8)) % 2 ? 0 : ((i / 7) % 2 ? 32767 : -32767);
             dither[i] = static_cast<int16_t>((i * 2654435761u >> 13) % 3) - 1;
         }
-        const std::vector<int16_t> inputs[] = {testsupport::golden_channel(st.rate, 1),
-                                               std::vector<int16_t>(n, 0), square, dither};
-        for (const std::vector<int16_t> &in : inputs) {
-            std::function<std::vector<uint8_t>()> run = [&] {
-                std::memset(&rec, 0, sizeof rec);
-                SpectSubtract_Init(&rec, st.rate, st.mode, st.pSdb, 0.95f, 0.98f);
-                std::vector<uint8_t> trace;
-                std::vector<int16> block(rec.lenHalf);
-                for (size_t at = 0; at + rec.lenHalf <= in.size(); at += rec.lenHalf) {
-                    std::copy(in.begin() + at, in.begin() + at + rec.lenHalf, block.begin());
-                    SpectSubtract_Frame(&rec, 1, block.data());
-                    SpectSubtract_Restore(&rec, block.data());
-                    const uint8_t *r = reinterpret_cast<const uint8_t *>(&rec);
-                    trace.insert(trace.end(), r, r + sizeof rec);
-                }
-                return trace;
-            };
-            std::vector<uint8_t> plain, fast;
-            on_both_paths(run, &plain, &fast);
-            EXPECT_TRUE(same_values(plain, fast))
-                << st.rate << " Hz, mode " << int(st.mode) << ", input " << (&in - inputs);
-        }
+        expect_same_on_both_paths(st, testsupport::golden_channel(st.rate, 1), "golden channel");
+        expect_same_on_both_paths(st, std::vector<int16_t>(n, 0), "silence");
+        expect_same_on_both_paths(st, square, "square bursts");
+        expect_same_on_both_paths(st, dither, "dither");
+    }
+}
+
+// A minute of silence after noise: the mean spectra decay into subnormal
+// numbers and stay there.
+TEST(SimdPaths, LongSilenceGivesTheSameBits) {
+    for (int8 mode : {0, 2}) {
+        std::vector<int16_t> in = testsupport::white_noise(8000 * 5, 1000.0, 3);
+        in.resize(8000 * 65, 0);
+        expect_same_on_both_paths({8000, mode, -20}, in, "noise, then silence");
     }
 }
 
