@@ -124,24 +124,51 @@ uint32 stage_table_start(uint32 n) {
     return start;
 }
 
-// Stages with spans of 8 points and more, four butterflies at a time. For a
-// point (c, d) of the upper half: (c wr + d wi, d wr + c (-wi)).
+// Four butterflies of a stage with spans of 8 points or more: for a point
+// (c, d) of the upper half, t = (c wr + d wi, d wr + c (-wi)); the lower half
+// becomes lo + t, the upper lo - t.
+SIMD_AVX2 inline void butterflies(__m256 *lo, __m256 *hi, const mfloat *wr, const mfloat *wi) {
+    const __m256 y = *hi;
+    const __m256 swapped = _mm256_permute_ps(y, _MM_SHUFFLE(2, 3, 0, 1));
+    const __m256 t = _mm256_add_ps(_mm256_mul_ps(y, _mm256_loadu_ps(wr)),
+                                   _mm256_mul_ps(swapped, _mm256_loadu_ps(wi)));
+    *hi = _mm256_sub_ps(*lo, t);
+    *lo = _mm256_add_ps(*lo, t);
+}
+
+// The stages with spans of 8 points and more (mmax floats), two at a time
+// while two are left: the four vectors that a butterfly of the second stage
+// pairs go through the first stage's two butterflies and then the second's,
+// so every float sees the same operations as stage after stage.
 SIMD_AVX2 void general_stages(mfloat *p, uint32 n) {
-    const uint32 start = stage_table_start(n);
-    for (uint32 mmax = 16; mmax < n; mmax *= 2) {
-        const mfloat *wr = m_arStageCos32f + start + (mmax - 16);
-        const mfloat *wi = m_arStageSin32f + start + (mmax - 16);
-        for (uint32 g = 0; g < n; g += 2 * mmax) {
+    const mfloat *wr = m_arStageCos32f + stage_table_start(n);
+    const mfloat *wi = m_arStageSin32f + stage_table_start(n);
+    uint32 mmax = 16;
+    for (; 4 * mmax <= n; mmax *= 4) {
+        const uint32 first = mmax - 16, second = 2 * mmax - 16;  // their tables
+        for (uint32 g = 0; g < n; g += 4 * mmax) {
             for (uint32 j = 0; j < mmax; j += 8) {
-                mfloat *lo = p + g + j, *hi = lo + mmax;
-                const __m256 y = _mm256_loadu_ps(hi);
-                const __m256 swapped = _mm256_permute_ps(y, _MM_SHUFFLE(2, 3, 0, 1));
-                const __m256 t = _mm256_add_ps(_mm256_mul_ps(y, _mm256_loadu_ps(wr + j)),
-                                               _mm256_mul_ps(swapped, _mm256_loadu_ps(wi + j)));
-                const __m256 x = _mm256_loadu_ps(lo);
-                _mm256_storeu_ps(hi, _mm256_sub_ps(x, t));
-                _mm256_storeu_ps(lo, _mm256_add_ps(x, t));
+                mfloat *a = p + g + j;
+                __m256 x0 = _mm256_loadu_ps(a), x1 = _mm256_loadu_ps(a + mmax);
+                __m256 x2 = _mm256_loadu_ps(a + 2 * mmax), x3 = _mm256_loadu_ps(a + 3 * mmax);
+                butterflies(&x0, &x1, wr + first + j, wi + first + j);
+                butterflies(&x2, &x3, wr + first + j, wi + first + j);
+                butterflies(&x0, &x2, wr + second + j, wi + second + j);
+                butterflies(&x1, &x3, wr + second + mmax + j, wi + second + mmax + j);
+                _mm256_storeu_ps(a, x0);
+                _mm256_storeu_ps(a + mmax, x1);
+                _mm256_storeu_ps(a + 2 * mmax, x2);
+                _mm256_storeu_ps(a + 3 * mmax, x3);
             }
+        }
+    }
+    if (mmax < n) {
+        const uint32 last = mmax - 16;
+        for (uint32 j = 0; j < mmax; j += 8) {  // one group: 2 mmax = n
+            __m256 x0 = _mm256_loadu_ps(p + j), x1 = _mm256_loadu_ps(p + mmax + j);
+            butterflies(&x0, &x1, wr + last + j, wi + last + j);
+            _mm256_storeu_ps(p + j, x0);
+            _mm256_storeu_ps(p + mmax + j, x1);
         }
     }
 }

@@ -67,7 +67,10 @@ SIMD_AVX2 uint32 SpectSubtractAvx2_apply_window(TSpectSubtract *it) {
     return j;
 }
 
+// Division by 1, the divisor of every geometry, leaves every value as it is
+// (a NaN from arithmetic is already quiet).
 SIMD_AVX2 uint32 SpectSubtractAvx2_scale_frame(TSpectSubtract *it, mfloat divisor) {
+    if (divisor == 1.0f) return it->len;
     uint32 j = 0;
     for (; j + kLanes <= it->len; j += kLanes) store(it->buff + j, load(it->buff + j) / divisor);
     return j;
