@@ -32,6 +32,15 @@ SIMD_AVX2 inline __m256 is_inf(__m256 x) {
 // a < b ? a : b, and so b when either is a NaN.
 SIMD_AVX2 inline __m256 min_of(__m256 a, __m256 b) { return _mm256_min_ps(a, b); }
 
+// Whether |x| <= limit in every lane (a NaN is not).
+SIMD_AVX2 inline bool all_below(__m256 x, float limit) {
+    const __m256 in = _mm256_cmp_ps(_mm256_andnot_ps(splat(-0.0f), x), splat(limit), _CMP_LE_OQ);
+    return _mm256_movemask_ps(in) == 0xFF;
+}
+SIMD_AVX2 inline bool all_ordered(__m256 x) {
+    return _mm256_movemask_ps(_mm256_cmp_ps(x, x, _CMP_ORD_Q)) == 0xFF;
+}
+
 // g > 1 ? 1 : g
 SIMD_AVX2 inline __m256 limit_to_one(__m256 g) {
     return select(greater(g, splat(1.0f)), splat(1.0f), g);
@@ -231,18 +240,26 @@ SIMD_AVX2 uint32 SpectSubtractAvx2_next_frame_gain(TSpectSubtract *it) {
     uint32 w = 0;
     for (; w + kLanes <= it->wmax; w += kLanes) {
         const __m256 Nm = load(it->psdNmean + w), Sm = load(it->psdSmean + w);
-        const __m256 mN2 = Nm * Nm, mS2 = Sm * Sm;
         __m256 g;
-        if (ratio_rule) {
-            // ratio_gain: 0 where both powers are 0.
-            const __m256 sum = mS2 + mN2;
-            g = select(equal(sum, zero), zero, limit_to_one(_mm256_sqrt_ps(mN2 / sum)));
+        if (ratio_rule && all_below(Nm, 0x1p-75f) && all_ordered(Sm)) {
+            // After a long silence the mean noise spectrum sits on subnormal
+            // numbers, whose arithmetic can be slow. Below 2^-75 its square
+            // rounds to +0, and the rule gives +0 for any mS2 but a NaN:
+            // sqrt(+0 / mS2), or 0 where mS2 is 0.
+            g = zero;
         } else {
-            // decision_directed_gain
-            const __m256 S = load(it->psdS + w), S2 = S * S;
-            const __m256 tmp = select(equal(S2, zero), zero, mN2 / S2);
-            const __m256 xi = (1.0f - pMn) * tmp + (pMn * mN2) / (mS2 + 1e-20f);
-            g = limit_to_one(_mm256_sqrt_ps(ratio_to_gain(xi)));
+            const __m256 mN2 = Nm * Nm, mS2 = Sm * Sm;
+            if (ratio_rule) {
+                // ratio_gain: 0 where both powers are 0.
+                const __m256 sum = mS2 + mN2;
+                g = select(equal(sum, zero), zero, limit_to_one(_mm256_sqrt_ps(mN2 / sum)));
+            } else {
+                // decision_directed_gain
+                const __m256 S = load(it->psdS + w), S2 = S * S;
+                const __m256 tmp = select(equal(S2, zero), zero, mN2 / S2);
+                const __m256 xi = (1.0f - pMn) * tmp + (pMn * mN2) / (mS2 + 1e-20f);
+                g = limit_to_one(_mm256_sqrt_ps(ratio_to_gain(xi)));
+            }
         }
         store(it->Hn + w, g);
     }
