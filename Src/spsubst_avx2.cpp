@@ -233,19 +233,24 @@ SIMD_AVX2 uint32 SpectSubtractAvx2_update_speech_mean(TSpectSubtract *it) {
     return w;
 }
 
+// After a long silence the mean noise spectrum sits on subnormal numbers,
+// whose arithmetic can be slow. Below 2^-75 its square mN2 rounds to +0, and
+// then both rules give +0 unless a NaN takes part: the ratio rule
+// sqrt(+0 / mS2) (or 0 where mS2 is 0), the decision-directed one
+// sqrt(xi / (xi + 1)) with xi = (1 - pMn) (+0) + (pMn (+0)) / (mS2 + 1e-20)
+// = +0 for any finite pMn (the two products are never both -0). Such blocks
+// take +0 directly.
 SIMD_AVX2 uint32 SpectSubtractAvx2_next_frame_gain(TSpectSubtract *it) {
     const mfloat pMn = it->pMn;
     const __m256 zero = _mm256_setzero_ps();
-    const bool ratio_rule = it->kind_subst > 0;
+    const bool ratio_rule = it->kind_subst > 0, finite_pMn = pMn - pMn == 0.0f;
     uint32 w = 0;
     for (; w + kLanes <= it->wmax; w += kLanes) {
         const __m256 Nm = load(it->psdNmean + w), Sm = load(it->psdSmean + w);
+        const __m256 S = load(it->psdS + w);
         __m256 g;
-        if (ratio_rule && all_below(Nm, 0x1p-75f) && all_ordered(Sm)) {
-            // After a long silence the mean noise spectrum sits on subnormal
-            // numbers, whose arithmetic can be slow. Below 2^-75 its square
-            // rounds to +0, and the rule gives +0 for any mS2 but a NaN:
-            // sqrt(+0 / mS2), or 0 where mS2 is 0.
+        if (all_below(Nm, 0x1p-75f) && all_ordered(Sm) &&
+            (ratio_rule || (finite_pMn && all_ordered(S)))) {
             g = zero;
         } else {
             const __m256 mN2 = Nm * Nm, mS2 = Sm * Sm;
@@ -255,7 +260,7 @@ SIMD_AVX2 uint32 SpectSubtractAvx2_next_frame_gain(TSpectSubtract *it) {
                 g = select(equal(sum, zero), zero, limit_to_one(_mm256_sqrt_ps(mN2 / sum)));
             } else {
                 // decision_directed_gain
-                const __m256 S = load(it->psdS + w), S2 = S * S;
+                const __m256 S2 = S * S;
                 const __m256 tmp = select(equal(S2, zero), zero, mN2 / S2);
                 const __m256 xi = (1.0f - pMn) * tmp + (pMn * mN2) / (mS2 + 1e-20f);
                 g = limit_to_one(_mm256_sqrt_ps(ratio_to_gain(xi)));
