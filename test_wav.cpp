@@ -18,6 +18,8 @@ namespace {
 
 const char kSeparator[] = "======================================================";
 const char kCantWrite[] = "Couldn't Write File";
+// Blocks are a few kilobytes; larger stream buffers save system calls.
+char inputBuffer[1 << 16], outputBuffer[1 << 16];
 
 struct Settings {
     int kindMode;
@@ -251,6 +253,7 @@ int main(int argc, char **argv) {
         puts("Couldn't Read file");
         return 1;
     }
+    std::setvbuf(input, inputBuffer, _IOFBF, sizeof inputBuffer);
 
     WAV_HEADER WavInp;
     try {
@@ -275,6 +278,7 @@ int main(int argc, char **argv) {
         puts(kCantWrite);
         return 1;
     }
+    std::setvbuf(output, outputBuffer, _IOFBF, sizeof outputBuffer);
 
     print_settings(s, WavInp);
 

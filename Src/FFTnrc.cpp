@@ -1,12 +1,16 @@
 // Real FFT: an N/2-point radix-2 complex FFT on the even/odd samples, then a
 // split step that separates the two interleaved half-spectra. All arithmetic
 // is single precision in a fixed order, so results are reproducible bit for
-// bit; twiddles come from a quarter-wave cosine table.
+// bit; twiddles come from a quarter-wave cosine table. Where the processor
+// has AVX2, the hot loops hand whole blocks to FFTnrc_avx2.cpp, which gives
+// the same bits; what is left over runs here.
 #include "FFTnrc.h"
 
 #include <cmath>
 
+#include "FFTnrc_avx2.h"
 #include "FFTnrc_tables.h"
+#include "simd.h"
 
 namespace {
 
@@ -141,6 +145,10 @@ void general_stages(const mfloat *C, mfloat *p, uint32 n) {
 // In-place forward complex FFT (kernel e^{-j wt}, unscaled) of the N/2
 // points stored interleaved in p.
 void e_minus_jwt(const TFFTnRC *it, mfloat *p) {
+    if (Simd_Avx2()) {
+        FFTnRCAvx2_e_minus_jwt(it, p);
+        return;
+    }
     const uint32 n = it->nfft;
     bit_reverse(it, p, n / 2);
     stage_span1(p, n);
@@ -152,7 +160,8 @@ void e_minus_jwt(const TFFTnRC *it, mfloat *p) {
 // Separates the spectra of the even and odd samples (forward, s = 1) or
 // merges them again (inverse, s = -1), for bins 1 .. N/4 - 1 and mirrors.
 void split_step(const mfloat *C, mfloat *p, uint32 n, mfloat s) {
-    for (uint32 i = 2; i < n / 2; i += 2) {
+    const uint32 from = Simd_Avx2() ? FFTnRCAvx2_split_step(C, p, n, s) : 2;
+    for (uint32 i = from; i < n / 2; i += 2) {
         const uint32 j = n - i, k = i / 2;
         const mfloat c1 = C[k] * s, c2 = C[n / 4 - k];
         const mfloat a = p[i], b = p[i + 1], c = p[j], d = p[j + 1];
@@ -166,7 +175,21 @@ void split_step(const mfloat *C, mfloat *p, uint32 n, mfloat s) {
 }
 
 void scale(mfloat *p, uint32 n, mfloat factor) {
+    if (Simd_Avx2()) {
+        FFTnRCAvx2_scale(p, n, factor, 0);
+        return;
+    }
     for (uint32 i = 0; i < n; ++i) p[i] = p[i] * factor;
+}
+
+// Negates the imaginary parts, then scales every float.
+void conjugate_and_scale(mfloat *p, uint32 n, mfloat factor) {
+    if (Simd_Avx2()) {
+        FFTnRCAvx2_scale(p, n, factor, 1);
+        return;
+    }
+    for (uint32 i = 1; i < n; i += 2) p[i] = -p[i];
+    scale(p, n, factor);
 }
 
 mfloat phase_of(mfloat re, mfloat im) {
@@ -177,6 +200,24 @@ mfloat phase_of(mfloat re, mfloat im) {
         F = static_cast<mfloat>(std::atan(static_cast<double>(im / re)));
     if (re < 0.0f) F = F + 3.1415927f;
     return F;
+}
+
+// DC, Nyquist and bins from .. N/2 - 1 of a packed spectrum.
+void magnitudes(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R, uint32 from) {
+    const uint32 half = it->nfft / 2;
+    R[0] = std::fabs(fftbuf[0]);
+    R[half] = std::fabs(fftbuf[1]);
+    for (uint32 k = from; k < half; ++k) {
+        const mfloat re = fftbuf[2 * k], im = fftbuf[2 * k + 1];
+        R[k] = std::sqrt(im * im + re * re);
+    }
+}
+
+void phases(const TFFTnRC *it, const mfloat *fftbuf, mfloat *F, uint32 from) {
+    const uint32 half = it->nfft / 2;
+    F[0] = phase_of(fftbuf[0], 0.0f);
+    F[half] = phase_of(fftbuf[1], 0.0f);
+    for (uint32 k = from; k < half; ++k) F[k] = phase_of(fftbuf[2 * k], fftbuf[2 * k + 1]);
 }
 
 mfloat cos_f(mfloat x) { return static_cast<mfloat>(std::cos(static_cast<double>(x))); }
@@ -221,8 +262,7 @@ void FFTnRC_fft(const TFFTnRC *it, mfloat *p, int isign) {
     p[0] = p0 + p1;
     p[1] = p1 - p0;
     e_minus_jwt(it, p);
-    for (uint32 i = 1; i < n; i += 2) p[i] = -p[i];
-    scale(p, n, 2.0f / static_cast<mfloat>(n));
+    conjugate_and_scale(p, n, 2.0f / static_cast<mfloat>(n));
 }
 
 void FFTnRC_fftbuf2xy(const TFFTnRC *it, const mfloat *fftbuf, mfloat *x, mfloat *y) {
@@ -248,25 +288,17 @@ void FFTnRC_xy2fftbuf(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloa
 }
 
 void FFTnRC_fftbuf2R(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R) {
-    const uint32 half = it->nfft / 2;
-    R[0] = std::fabs(fftbuf[0]);
-    R[half] = std::fabs(fftbuf[1]);
-    for (uint32 k = 1; k < half; ++k) {
-        const mfloat re = fftbuf[2 * k], im = fftbuf[2 * k + 1];
-        R[k] = std::sqrt(im * im + re * re);
-    }
+    magnitudes(it, fftbuf, R, 1);
 }
 
 void FFTnRC_fftbuf2F(const TFFTnRC *it, const mfloat *fftbuf, mfloat *F) {
-    const uint32 half = it->nfft / 2;
-    F[0] = phase_of(fftbuf[0], 0.0f);
-    F[half] = phase_of(fftbuf[1], 0.0f);
-    for (uint32 k = 1; k < half; ++k) F[k] = phase_of(fftbuf[2 * k], fftbuf[2 * k + 1]);
+    phases(it, fftbuf, F, 1);
 }
 
 void FFTnRC_fftbuf2RF(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R, mfloat *F) {
-    FFTnRC_fftbuf2R(it, fftbuf, R);
-    FFTnRC_fftbuf2F(it, fftbuf, F);
+    const uint32 from = Simd_Avx2() ? FFTnRCAvx2_fftbuf2RF(it, fftbuf, R, F) : 1;
+    magnitudes(it, fftbuf, R, from);
+    phases(it, fftbuf, F, from);
 }
 
 void FFTnRC_xy2R(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloat *R) {
@@ -300,7 +332,8 @@ void FFTnRC_RF2fftbuf(const TFFTnRC *it, const mfloat *R, const mfloat *F, mfloa
     const uint32 half = it->nfft / 2;
     fftbuf[0] = cos_f(F[0]) * R[0];
     fftbuf[1] = cos_f(F[half]) * R[half];
-    for (uint32 k = 1; k < half; ++k) {
+    const uint32 from = Simd_Avx2() ? FFTnRCAvx2_RF2fftbuf(it, R, F, fftbuf) : 1;
+    for (uint32 k = from; k < half; ++k) {
         fftbuf[2 * k] = cos_f(F[k]) * R[k];
         fftbuf[2 * k + 1] = sin_f(F[k]) * R[k];
     }

@@ -1,10 +1,14 @@
 // Spectral-subtraction noise suppressor. Every operation runs in single
 // precision in the order written here; transcendental functions run in double
 // and are rounded once. Reordering any expression changes output samples.
+// Where the processor has AVX2, the per-bin loops hand whole blocks of bins
+// to spsubst_avx2.cpp, which gives the same bits; the rest runs here.
 #include "spsubst.h"
 
 #include <cmath>
 
+#include "simd.h"
+#include "spsubst_avx2.h"
 #include "spsubst_tables.h"
 
 extern "C" const TProductInfo SpectSubtract_Info = {
@@ -66,7 +70,7 @@ void Smooth(const TSpectSubtract *it, const float *A, float *B) {
     const uint32 n = it->wmax;
     float T1 = A[0];
     B[0] = A[0] * kEdgeSelf + A[1] * kEdgeNeighbour;
-    for (uint32 w = 1; w + 1 < n; ++w) {
+    for (uint32 w = Simd_Avx2() ? SpectSubtractAvx2_smooth(A, B, n, &T1) : 1; w + 1 < n; ++w) {
         const float T2 = A[w];
         B[w] = (T1 + A[w + 1]) * 0.25f + A[w] * 0.5f;
         T1 = T2;
@@ -87,14 +91,15 @@ void shift_frame(TSpectSubtract *it, const int16 *inpS) {
 void pre_emphasise(TSpectSubtract *it) {
     const int16 *x = it->frameMic;
     it->buff[0] = static_cast<float>(it->pre_emphasis) * -0.8f + static_cast<float>(x[0]);
-    for (uint32 j = 1; j < it->len; ++j)
+    for (uint32 j = Simd_Avx2() ? SpectSubtractAvx2_pre_emphasise(it) : 1; j < it->len; ++j)
         it->buff[j] = static_cast<float>(x[j - 1]) * -0.8f + static_cast<float>(x[j]);
     it->pre_emphasis = x[it->len - 1];
 }
 
 void apply_window(TSpectSubtract *it) {
     const float *win = winTable32f + it->offset_wn;
-    for (uint32 j = 0; j < it->len; ++j) it->buff[j] = it->buff[j] * win[j];
+    for (uint32 j = Simd_Avx2() ? SpectSubtractAvx2_apply_window(it) : 0; j < it->len; ++j)
+        it->buff[j] = it->buff[j] * win[j];
 }
 
 // buff still holds the previous spectrum beyond len.
@@ -113,7 +118,7 @@ void take_magnitude_and_phase(TSpectSubtract *it) {
 // The previous frame's gain splits the magnitude into noise and remainder.
 void split_by_gain(TSpectSubtract *it) {
     const mfloat pSn = it->pSn;
-    for (uint32 w = 0; w < it->wmax; ++w) {
+    for (uint32 w = Simd_Avx2() ? SpectSubtractAvx2_split_by_gain(it) : 0; w < it->wmax; ++w) {
         it->psdN[w] = it->Hn[w] * it->psdX[w];
         it->psdS[w] = it->psdX[w] - it->psdN[w] * pSn;
     }
@@ -146,7 +151,8 @@ void track_noise_floor(TSpectSubtract *it, const float *psd, mfloat pNn) {
 
     const bool boundary = at_window_boundary(it);
     const mfloat rate = 1.0f - pNn;
-    for (uint32 w = 0; w < it->wmax; ++w) {
+    uint32 w = Simd_Avx2() ? SpectSubtractAvx2_track_noise_floor(it, psd, pNn, boundary) : 0;
+    for (; w < it->wmax; ++w) {
         const float x = it->arX0[w] * 0.25f + it->arX[w] * 0.75f;
         it->arX[w] = x;
         if (boundary) {
@@ -165,7 +171,7 @@ void track_noise_floor(TSpectSubtract *it, const float *psd, mfloat pNn) {
 }
 
 void a_posteriori_snr(TSpectSubtract *it, const float *psd) {
-    for (uint32 w = 0; w < it->wmax; ++w)
+    for (uint32 w = Simd_Avx2() ? SpectSubtractAvx2_a_posteriori_snr(it, psd) : 0; w < it->wmax; ++w)
         it->arPost[w] = (psd[w] * psd[w]) / (it->arN[w] * it->arN[w] + 1e-20f);
     Smooth(it, it->arPost, it->arPost);
 }
@@ -210,7 +216,8 @@ mfloat statistic_term(const TSpectSubtract *it, uint32 w, mfloat arHn, mfloat ar
 // speech statistic summed over bins above 8.
 mfloat estimate_clean_spectrum(TSpectSubtract *it, const float *psd, mfloat pMn) {
     mfloat Result = 0.0f;
-    for (uint32 w = 0; w < it->wmax; ++w) {
+    uint32 w = Simd_Avx2() ? SpectSubtractAvx2_estimate_clean_spectrum(it, psd, pMn, &Result) : 0;
+    for (; w < it->wmax; ++w) {
         const mfloat arPrio = a_priori_snr(it, w, pMn);
         mfloat arHn = ratio_to_gain(arPrio);
         if (arHn > 1.0f) arHn = 1.0f;
@@ -249,10 +256,11 @@ int8 VAD_State(TSpectSubtract *it, const float *psdX, mfloat pNn, mfloat pMn) {
 
 void update_mean_spectra(TSpectSubtract *it) {
     const mfloat pNn = it->pNn, rate = 1.0f - pNn;
-    for (uint32 w = 0; w < it->wmax; ++w)
+    for (uint32 w = Simd_Avx2() ? SpectSubtractAvx2_update_noise_mean(it) : 0; w < it->wmax; ++w)
         it->psdNmean[w] = it->psdN[w] * rate + it->psdNmean[w] * pNn;
     if (it->stateVad == 1)
-        for (uint32 w = 0; w < it->wmax; ++w) it->psdSmean[w] = it->psdX[w] - it->psdNmean[w];
+        for (uint32 w = Simd_Avx2() ? SpectSubtractAvx2_update_speech_mean(it) : 0; w < it->wmax; ++w)
+            it->psdSmean[w] = it->psdX[w] - it->psdNmean[w];
 }
 
 mfloat limit_to_one(mfloat g) { return g > 1.0f ? 1.0f : g; }
@@ -269,7 +277,7 @@ mfloat decision_directed_gain(mfloat mN2, mfloat mS2, mfloat S2, mfloat pMn) {
 }
 
 void next_frame_gain(TSpectSubtract *it) {
-    for (uint32 w = 0; w < it->wmax; ++w) {
+    for (uint32 w = Simd_Avx2() ? SpectSubtractAvx2_next_frame_gain(it) : 0; w < it->wmax; ++w) {
         const mfloat mN2 = it->psdNmean[w] * it->psdNmean[w];
         const mfloat mS2 = it->psdSmean[w] * it->psdSmean[w];
         if (it->kind_subst > 0)
@@ -294,12 +302,14 @@ void transform_inverse(TSpectSubtract *it) { FFTnRC_fft(&it->FFTnRC, it->buff, -
 
 void scale_frame(TSpectSubtract *it) {
     const mfloat divisor = it->div_step + it->div_step;
-    for (uint32 j = 0; j < it->len; ++j) it->buff[j] = it->buff[j] / divisor;
+    for (uint32 j = Simd_Avx2() ? SpectSubtractAvx2_scale_frame(it, divisor) : 0; j < it->len; ++j)
+        it->buff[j] = it->buff[j] / divisor;
 }
 
 void overlap_add(TSpectSubtract *it) {
     const float *tail = it->buffPrev + it->lenHalf;
-    for (uint32 j = 0; j < it->len - it->lenHalf; ++j) it->buff[j] = it->buff[j] + tail[j];
+    for (uint32 j = Simd_Avx2() ? SpectSubtractAvx2_overlap_add(it) : 0; j < it->len - it->lenHalf; ++j)
+        it->buff[j] = it->buff[j] + tail[j];
     vCpy(it->buffPrev, it->buff, it->len);
 }
 
@@ -312,6 +322,10 @@ int16 saturate(mfloat v) {
 
 // Inverse of the pre-emphasis, recursing on the saturated 16-bit output.
 void de_emphasise(TSpectSubtract *it, int16 *outS) {
+    if (Simd_Avx2()) {
+        SpectSubtractAvx2_de_emphasise(it, outS);
+        return;
+    }
     int16 prev = it->de_emphasis;
     for (uint32 j = 0; j < it->lenHalf; ++j) {
         const mfloat v = static_cast<mfloat>(prev) * 0.8f + it->buff[j];

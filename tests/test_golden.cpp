@@ -15,19 +15,9 @@ namespace {
 
 using namespace testsupport;
 
-// Noise with 1 kHz bursts, different for each channel and rate.
-std::vector<int16_t> test_channel(uint32_t rate, uint32_t seed) {
-    const size_t n = rate * 3 / 2;
-    std::vector<int16_t> s = white_noise(n, 900.0, seed);
-    const std::vector<int16_t> t = tone(n, 700.0 + 150.0 * seed, rate, 7000.0);
-    for (size_t i = 0; i < n; ++i)
-        if ((i / (rate / 4)) % 2 == 1) s[i] = static_cast<int16_t>(s[i] + t[i]);
-    return s;
-}
-
 Bytes test_input(uint32_t rate, uint16_t channels) {
-    if (channels == 1) return pcm_wav(rate, 1, test_channel(rate, 1));
-    return pcm_wav(rate, 2, interleave({test_channel(rate, 1), test_channel(rate, 2)}));
+    if (channels == 1) return pcm_wav(rate, 1, golden_channel(rate, 1));
+    return pcm_wav(rate, 2, interleave({golden_channel(rate, 1), golden_channel(rate, 2)}));
 }
 
 Bytes denoise(const TempDir &dir, const Bytes &input, int mode) {
@@ -76,7 +66,7 @@ TEST(Determinism, TwoRunsGiveIdenticalBytes) {
 // the output's, and a stereo channel comes out as it would alone.
 TEST(Determinism, ChannelsAreIndependent) {
     const uint32_t rate = 16000;
-    const std::vector<int16_t> a = test_channel(rate, 1), b = test_channel(rate, 2);
+    const std::vector<int16_t> a = golden_channel(rate, 1), b = golden_channel(rate, 2);
     TempDir dir;
     const Bytes ab = denoise(dir, pcm_wav(rate, 2, interleave({a, b})), 1);
     const Bytes ba = denoise(dir, pcm_wav(rate, 2, interleave({b, a})), 1);

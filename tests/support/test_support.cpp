@@ -226,6 +226,15 @@ std::vector<int16_t> mix(const std::vector<int16_t> &a, const std::vector<int16_
     return s;
 }
 
+std::vector<int16_t> golden_channel(uint32_t rate, uint32_t seed) {
+    const size_t n = rate * 3 / 2;
+    std::vector<int16_t> s = white_noise(n, 900.0, seed);
+    const std::vector<int16_t> t = tone(n, 700.0 + 150.0 * seed, rate, 7000.0);
+    for (size_t i = 0; i < n; ++i)
+        if ((i / (rate / 4)) % 2 == 1) s[i] = static_cast<int16_t>(s[i] + t[i]);
+    return s;
+}
+
 std::vector<int16_t> interleave(const std::vector<std::vector<int16_t>> &channels) {
     std::vector<int16_t> s;
     const size_t n = channels.at(0).size();

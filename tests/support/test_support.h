@@ -63,6 +63,9 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
 std::vector<int16_t> white_noise(size_t n, double rms, uint32_t seed);
 std::vector<int16_t> tone(size_t n, double freq, double rate, double amplitude);
 std::vector<int16_t> mix(const std::vector<int16_t> &a, const std::vector<int16_t> &b);
+// The golden tests' input channel: 1.5 s of noise with tone bursts every
+// quarter second, different for each seed.
+std::vector<int16_t> golden_channel(uint32_t rate, uint32_t seed);
 // Interleaves equally long channels.
 std::vector<int16_t> interleave(const std::vector<std::vector<int16_t>> &channels);
 // 64-bit FNV-1a of bytes, printed as 16 hex digits.

@@ -1,0 +1,198 @@
+// The AVX2 versions of the hot loops against the plain ones, which are the
+// reference: the same inputs must give the same bits on both paths, from the
+// FFT and its conversions up to whole streams in every mode and geometry.
+// A NaN only has to stay a NaN: which of two NaN operands an operation passes
+// on is not part of the arithmetic's contract, and no sign or payload of a
+// NaN reaches an output sample. Where the processor lacks AVX2 both runs take
+// the plain path.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "FFTnrc.h"
+#include "FFTnrc_avx2.h"
+#include "simd.h"
+#include "spsubst.h"
+#include "test_support.h"
+
+namespace {
+
+// Runs `f` on the plain path, then on the path the processor picks.
+template <typename T>
+void on_both_paths(const std::function<T()> &f, T *plain, T *fast) {
+    Simd_ForcePlain(1);
+    *plain = f();
+    Simd_ForcePlain(0);
+    *fast = f();
+}
+
+// Word by word: the same bits, or NaN in both.
+template <typename T>
+bool same_values(const std::vector<T> &a, const std::vector<T> &b) {
+    const size_t bytes = a.size() * sizeof(T);
+    if (b.size() != a.size() || bytes % 4 != 0) return false;
+    for (size_t at = 0; at < bytes; at += 4) {
+        float x, y;
+        std::memcpy(&x, reinterpret_cast<const uint8_t *>(a.data()) + at, 4);
+        std::memcpy(&y, reinterpret_cast<const uint8_t *>(b.data()) + at, 4);
+        if (std::memcmp(&x, &y, 4) != 0 && !(std::isnan(x) && std::isnan(y))) return false;
+    }
+    return true;
+}
+
+// Frames of noise at several scales, with zeros of both signs, subnormals,
+// huge values, a NaN and an infinity in some of them.
+std::vector<std::vector<float>> awkward_frames(uint32 n) {
+    std::mt19937 rng(n);
+    std::vector<std::vector<float>> frames;
+    for (float scale : {1e-30f, 1.0f, 3e4f, 1e30f}) {
+        std::vector<float> x(n);
+        for (float &v : x) v = scale * (static_cast<float>(rng() % 20001) / 10000.0f - 1.0f);
+        frames.push_back(x);
+    }
+    std::vector<float> sparse(n, 0.0f);
+    sparse[1] = -0.0f;
+    sparse[3] = std::numeric_limits<float>::denorm_min();
+    sparse[n / 2] = 1.0f;
+    sparse[n - 1] = -2.5f;
+    frames.push_back(sparse);
+    std::vector<float> odd = frames[1];
+    odd[5] = std::numeric_limits<float>::quiet_NaN();
+    odd[n / 3] = std::numeric_limits<float>::infinity();
+    frames.push_back(odd);
+    return frames;
+}
+
+TEST(SimdPaths, FftAndConversionsGiveTheSameBits) {
+    for (uint32 n : {256u, 512u, 1024u, 2048u}) {
+        TFFTnRC f;
+        FFTnRC_Init(&f, n);
+        for (const std::vector<float> &x : awkward_frames(n)) {
+            // Forward, polar form, back to packed (with phases that leave
+            // the fast range in a few bins) and inverse.
+            std::function<std::vector<float>()> chain = [&] {
+                std::vector<float> p = x, R(n / 2 + 1), F(n / 2 + 1), out;
+                FFTnRC_fft(&f, p.data(), 1);
+                out = p;
+                FFTnRC_fftbuf2RF(&f, p.data(), R.data(), F.data());
+                out.insert(out.end(), R.begin(), R.end());
+                out.insert(out.end(), F.begin(), F.end());
+                F[7] = 100.0f;
+                F[9] = -1e9f;
+                F[11] = std::numeric_limits<float>::infinity();
+                F[13] = -0.0f;
+                FFTnRC_RF2fftbuf(&f, R.data(), F.data(), p.data());
+                out.insert(out.end(), p.begin(), p.end());
+                FFTnRC_fft(&f, p.data(), -1);
+                out.insert(out.end(), p.begin(), p.end());
+                return out;
+            };
+            std::vector<float> plain, fast;
+            on_both_paths(chain, &plain, &fast);
+            EXPECT_TRUE(same_values(plain, fast)) << "N = " << n;
+        }
+    }
+}
+
+struct Stream {
+    uint32 rate;
+    int8 mode;
+    float pSdb;
+};
+
+// Every output sample, and the whole record after every 8th block (64th in
+// long streams) and the last, of one stream through a fresh suppressor.
+std::vector<uint8_t> trace_of(const Stream &st, const std::vector<int16_t> &in) {
+    static TSpectSubtract rec;
+    std::memset(&rec, 0, sizeof rec);
+    SpectSubtract_Init(&rec, st.rate, st.mode, st.pSdb, 0.95f, 0.98f);
+    std::vector<uint8_t> trace;
+    std::vector<int16> block(rec.lenHalf);
+    const uint8_t *r = reinterpret_cast<const uint8_t *>(&rec);
+    const size_t every = in.size() / rec.lenHalf > 200 ? 64 : 8;
+    for (size_t at = 0, k = 0; at + rec.lenHalf <= in.size(); at += rec.lenHalf, ++k) {
+        std::copy(in.begin() + at, in.begin() + at + rec.lenHalf, block.begin());
+        SpectSubtract_Frame(&rec, 1, block.data());
+        SpectSubtract_Restore(&rec, block.data());
+        const uint8_t *b = reinterpret_cast<const uint8_t *>(block.data());
+        trace.insert(trace.end(), b, b + block.size() * sizeof(int16));
+        if (k % every == 0) trace.insert(trace.end(), r, r + sizeof rec);
+    }
+    trace.insert(trace.end(), r, r + sizeof rec);
+    return trace;
+}
+
+void expect_same_on_both_paths(const Stream &st, const std::vector<int16_t> &in, const char *what) {
+    std::function<std::vector<uint8_t>()> run = [&] { return trace_of(st, in); };
+    std::vector<uint8_t> plain, fast;
+    on_both_paths(run, &plain, &fast);
+    EXPECT_TRUE(same_values(plain, fast)) << st.rate << " Hz, mode " << int(st.mode) << ", " << what;
+}
+
+// The golden tests' channel, digital silence, full-scale square bursts cut
+// by silence, and one-step dither, in every geometry and mode.
+TEST(SimdPaths, SuppressorGivesTheSameBits) {
+    const Stream streams[] = {
+        {6000, 2, -20},  {8000, 0, -20},  {16000, 1, -20}, {16000, 3, -20}, {22050, 2, -20},
+        {32000, 0, -80}, {44100, 2, -20}, {44100, 1, 0},   {44100, 3, -20}, {48000, 0, -20},
+    };
+    for (const Stream &st : streams) {
+        const size_t n = st.rate * 3 / 2;
+        std::vector<int16_t> square(n), dither(n);
+        for (size_t i = 0; i < n; ++i) {
+            square[i] = (i / (st.rate / 8)) % 2 ? 0 : ((i / 7) % 2 ? 32767 : -32767);
+            dither[i] = static_cast<int16_t>((i * 2654435761u >> 13) % 3) - 1;
+        }
+        expect_same_on_both_paths(st, testsupport::golden_channel(st.rate, 1), "golden channel");
+        expect_same_on_both_paths(st, std::vector<int16_t>(n, 0), "silence");
+        expect_same_on_both_paths(st, square, "square bursts");
+        expect_same_on_both_paths(st, dither, "dither");
+    }
+}
+
+// A minute of silence after noise: the mean spectra decay into subnormal
+// numbers and stay there.
+TEST(SimdPaths, LongSilenceGivesTheSameBits) {
+    for (int8 mode : {0, 2}) {
+        std::vector<int16_t> in = testsupport::white_noise(8000 * 5, 1000.0, 3);
+        in.resize(8000 * 65, 0);
+        expect_same_on_both_paths({8000, mode, -20}, in, "noise, then silence");
+    }
+}
+
+// A sweep through all float bit patterns (every 509th, so every exponent and
+// sign with many mantissas) and densely through the phase range: the fast
+// arctangent, cosine and sine against the C library's, bit for bit.
+// bench/exhaustive_trig checks all 2^32 inputs.
+TEST(SimdPaths, TranscendentalsMatchTheCLibrary) {
+    if (!Simd_Avx2()) GTEST_SKIP() << "no AVX2: the C library is used directly";
+    std::vector<float> x;
+    for (uint64_t b = 0; b < (uint64_t(1) << 32); b += 509) {
+        const uint32_t bits = static_cast<uint32_t>(b);
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        x.push_back(v);
+    }
+    for (float v = -1.6f; v < 4.8f; v = std::nextafter(v, 5.0f) + 2e-6f) x.push_back(v);
+    const uint32 n = static_cast<uint32>(x.size());
+    std::vector<float> y(n), c(n), s(n);
+    FFTnRCAvx2_atan(x.data(), y.data(), n);
+    FFTnRCAvx2_sincos(x.data(), c.data(), s.data(), n);
+    size_t bad = 0;
+    for (uint32 i = 0; i < n; ++i) {
+        const double d = x[i];
+        const float ref[3] = {static_cast<float>(std::atan(d)), static_cast<float>(std::cos(d)),
+                              static_cast<float>(std::sin(d))};
+        const float got[3] = {y[i], c[i], s[i]};
+        if (std::memcmp(ref, got, sizeof ref) != 0 && ++bad <= 5) ADD_FAILURE() << "x = " << d;
+    }
+    EXPECT_EQ(bad, 0u) << "of " << n;
+}
+
+}  // namespace
