@@ -113,6 +113,17 @@ void take_magnitude_and_phase(TSpectSubtract *it) {
     FFTnRC_fftbuf2RF(&it->FFTnRC, it->buff, it->psdX, it->phasa);
 }
 
+// Digital silence holds no noise to measure. The noise tracker follows it
+// down as it follows any quiet stretch, but the slow mean spectra and the
+// gain hold their values through it: decaying towards zero they would, as
+// their noise part is measured through that very gain, leave the gain at
+// zero for the rest of the stream. Frames with any sound are untouched.
+bool digital_silence(const TSpectSubtract *it) {
+    for (uint32 w = 0; w < it->wmax; ++w)
+        if (it->psdX[w] != 0.0f) return false;
+    return true;
+}
+
 // -------------------------------------------------------- noise tracking
 
 // The previous frame's gain splits the magnitude into noise and remainder.
@@ -400,8 +411,10 @@ void SpectSubtract_Frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS) 
     take_magnitude_and_phase(it);
     split_by_gain(it);
     it->stateVad = VAD_State(it, it->psdS, it->pNn, it->pMn);
-    update_mean_spectra(it);
-    next_frame_gain(it);
+    if (!digital_silence(it)) {
+        update_mean_spectra(it);
+        next_frame_gain(it);
+    }
     output_magnitude(it, ActiveSig);
 }
 
