@@ -22,7 +22,7 @@ PCDIR="$(dirname "$(find "$PREFIX" -name tarnwelnc.pc)")"
 LIBDIR="$(dirname "$PCDIR")"
 
 exports="$(nm -D --defined-only "$LIBDIR/libtarnwelnc.so" | awk '{print $3}')"
-echo "$exports" | grep -Evx 'SpectSubtract_[A-Za-z]+|FFTnRC_[A-Za-z0-9]+|vCpy|CopyMem16i' &&
+echo "$exports" | grep -Evx 'SpectSubtract_[A-Za-z]+|SpectStream_[A-Za-z0-9]+|FFTnRC_[A-Za-z0-9]+|vCpy|CopyMem16i' &&
   fail "libtarnwelnc.so exports more than the public interface"
 echo "$exports" | grep -qx SpectSubtract_Info || fail "SpectSubtract_Info is not exported"
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <stdexcept>
 
@@ -241,6 +242,28 @@ std::vector<int16_t> interleave(const std::vector<std::vector<int16_t>> &channel
     for (size_t i = 0; i < n; ++i)
         for (const auto &c : channels) s.push_back(c.at(i));
     return s;
+}
+
+std::vector<int16_t> feed_blocks(TSpectSubtract &rec, const std::vector<int16_t> &in, int8 active,
+                                 const std::function<void(size_t)> &after_frame) {
+    const size_t h = rec.lenHalf;
+    std::vector<int16_t> out;
+    std::vector<int16> block(h);
+    for (size_t at = 0, k = 0; h > 0 && at + h <= in.size(); at += h, ++k) {
+        std::copy(in.begin() + at, in.begin() + at + h, block.begin());
+        SpectSubtract_Frame(&rec, active, block.data());
+        if (after_frame) after_frame(k);
+        SpectSubtract_Restore(&rec, block.data());
+        out.insert(out.end(), block.begin(), block.end());
+    }
+    return out;
+}
+
+std::vector<int16_t> block_loop(const std::vector<int16_t> &in, uint32_t rate, int mode, float pSdb,
+                                float pNn, float pMn) {
+    auto rec = std::make_unique<TSpectSubtract>();
+    SpectSubtract_Init(rec.get(), rate, static_cast<int8>(mode), pSdb, pNn, pMn);
+    return feed_blocks(*rec, in);
 }
 
 std::string fnv1a(const Bytes &bytes) {

@@ -4,8 +4,11 @@
 #define TESTS_SUPPORT_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "spsubst.h"
 
 namespace testsupport {
 
@@ -68,6 +71,15 @@ std::vector<int16_t> mix(const std::vector<int16_t> &a, const std::vector<int16_
 std::vector<int16_t> golden_channel(uint32_t rate, uint32_t seed);
 // Interleaves equally long channels.
 std::vector<int16_t> interleave(const std::vector<std::vector<int16_t>> &channels);
+// Feeds the whole blocks of `in` through an initialised record, Frame then
+// Restore, and returns what Restore wrote. `after_frame`, when given, runs
+// between the two calls with the index of the block.
+std::vector<int16_t> feed_blocks(TSpectSubtract &rec, const std::vector<int16_t> &in,
+                                 int8 active = 1,
+                                 const std::function<void(size_t)> &after_frame = nullptr);
+// The same on a fresh record for one channel at `rate` Hz.
+std::vector<int16_t> block_loop(const std::vector<int16_t> &in, uint32_t rate, int mode,
+                                float pSdb = -20.0f, float pNn = 0.95f, float pMn = 0.98f);
 // 64-bit FNV-1a of bytes, printed as 16 hex digits.
 std::string fnv1a(const Bytes &bytes);
 

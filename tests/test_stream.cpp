@@ -1,0 +1,158 @@
+// The any-length stream against the plain block loop: whatever the chunk
+// sizes, the aligned stream gives the block loop's output shifted by one
+// block, and the fixed-delay stream gives that again `latency` samples late.
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "spstream.h"
+#include "test_support.h"
+
+namespace {
+
+using testsupport::block_loop;
+
+std::vector<int16_t> noisy_bursts(uint32_t rate, size_t n) {
+    return testsupport::mix(testsupport::white_noise(n, 600.0, rate),
+                            testsupport::tone(n, 440.0, rate, 3000.0));
+}
+
+// Feeds the samples in chunks of random length (from 1 up to `longest`).
+std::vector<int16_t> stream_in_chunks(TSpectStream *s, const std::vector<int16_t> &x, uint32_t seed,
+                                      uint32_t longest) {
+    std::mt19937 rng(seed);
+    std::vector<int16_t> out, buf(longest + SPSTREAM_MAX_BLOCK + 2 * SPSTREAM_MAX_BLOCK);
+    for (size_t at = 0; at < x.size();) {
+        const uint32_t n = std::min<uint32_t>(1 + rng() % longest, static_cast<uint32_t>(x.size() - at));
+        const uint32_t got = SpectStream_Process16(s, x.data() + at, n, buf.data());
+        out.insert(out.end(), buf.begin(), buf.begin() + got);
+        at += n;
+    }
+    const uint32_t got = SpectStream_Flush16(s, buf.data());
+    out.insert(out.end(), buf.begin(), buf.begin() + got);
+    return out;
+}
+
+struct Case {
+    uint32_t rate;
+    int mode;
+};
+
+class Stream : public testing::TestWithParam<Case> {};
+
+TEST_P(Stream, AlignedOutputIsTheBlockLoopShiftedByOneBlock) {
+    const Case c = GetParam();
+    // Not a whole number of blocks, so the flush completes a partial one.
+    const std::vector<int16_t> x = noisy_bursts(c.rate, c.rate * 3 / 2 + 77);
+    TSpectStream s;
+    ASSERT_EQ(SpectStream_Init(&s, c.rate, c.mode, -20.0f, 0.95f, 0.98f, SPSTREAM_ALIGNED), 1);
+    const uint32_t B = SpectStream_Block(&s);
+    const std::vector<int16_t> aligned = stream_in_chunks(&s, x, c.rate + c.mode, 3 * B);
+    ASSERT_EQ(aligned.size(), x.size());
+
+    // The block loop on the input padded with silence to whole blocks and
+    // one block more: its output from block 1 on is the aligned output.
+    std::vector<int16_t> padded = x;
+    padded.resize((x.size() / B + 2) * B, 0);
+    const std::vector<int16_t> ref = block_loop(padded, c.rate, c.mode);
+    EXPECT_TRUE(std::equal(aligned.begin(), aligned.end(), ref.begin() + B));
+    // The flush ended the stream.
+    int16_t one = 0, buf[2 * SPSTREAM_MAX_BLOCK];
+    EXPECT_EQ(SpectStream_Process16(&s, &one, 1, buf), 0u);
+    EXPECT_EQ(SpectStream_Flush16(&s, buf), 0u);
+}
+
+TEST_P(Stream, FixedDelayIsTheAlignedOutputLatencyLateInPlace) {
+    const Case c = GetParam();
+    const std::vector<int16_t> x = noisy_bursts(c.rate, c.rate + 5);
+    TSpectStream a, f;
+    ASSERT_EQ(SpectStream_Init(&a, c.rate, c.mode, -20.0f, 0.95f, 0.98f, SPSTREAM_ALIGNED), 1);
+    ASSERT_EQ(SpectStream_Init(&f, c.rate, c.mode, -20.0f, 0.95f, 0.98f, SPSTREAM_FIXED_DELAY), 1);
+    const std::vector<int16_t> aligned = stream_in_chunks(&a, x, 7, 4096);
+    const uint32_t L = SpectStream_Latency(&f);
+    EXPECT_EQ(L, 2 * SpectStream_Block(&f) - 1);
+
+    std::vector<int16_t> io = x;  // processed in place, in chunks
+    std::mt19937 rng(c.rate);
+    for (size_t at = 0; at < io.size();) {
+        const uint32_t n = std::min<uint32_t>(1 + rng() % 700, static_cast<uint32_t>(io.size() - at));
+        ASSERT_EQ(SpectStream_Process16(&f, io.data() + at, n, io.data() + at), n);
+        at += n;
+    }
+    std::vector<int16_t> tail(2 * SPSTREAM_MAX_BLOCK);
+    ASSERT_EQ(SpectStream_Flush16(&f, tail.data()), L);
+    io.insert(io.end(), tail.begin(), tail.begin() + L);
+    for (size_t t = 0; t < L; ++t) ASSERT_EQ(io[t], 0) << t;
+    EXPECT_TRUE(std::equal(aligned.begin(), aligned.end(), io.begin() + L));
+}
+
+TEST_P(Stream, FloatScaleTakesSixteenBitValuesExactly) {
+    const Case c = GetParam();
+    const std::vector<int16_t> x = noisy_bursts(c.rate, c.rate / 2);
+    std::vector<float> xf(x.size()), yf(x.size() + 4 * SPSTREAM_MAX_BLOCK);
+    for (size_t i = 0; i < x.size(); ++i) xf[i] = x[i] / 32768.0f;
+    TSpectStream a, f;
+    ASSERT_EQ(SpectStream_Init(&a, c.rate, c.mode, -20.0f, 0.95f, 0.98f, SPSTREAM_ALIGNED), 1);
+    ASSERT_EQ(SpectStream_Init(&f, c.rate, c.mode, -20.0f, 0.95f, 0.98f, SPSTREAM_ALIGNED), 1);
+    const std::vector<int16_t> ref = stream_in_chunks(&a, x, 3, 999);
+    uint32_t n = SpectStream_ProcessFloat(&f, xf.data(), static_cast<uint32_t>(xf.size()), yf.data());
+    n += SpectStream_FlushFloat(&f, yf.data() + n);
+    ASSERT_EQ(n, x.size());
+    for (size_t i = 0; i < n; ++i) ASSERT_EQ(yf[i], ref[i] / 32768.0f) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(RatesAndModes, Stream,
+                         testing::Values(Case{8000, 0}, Case{16000, 2}, Case{44100, 1},
+                                         Case{48000, 3}, Case{22050, 2}),
+                         [](const testing::TestParamInfo<Case> &i) {
+                             return std::to_string(i.param.rate) + "Hz_mode" +
+                                    std::to_string(i.param.mode);
+                         });
+
+TEST(StreamConversion, RoundsToNearestEvenSaturatesAndSilencesNonFinite) {
+    const float inf = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(SpectStream_FromFloat(0.5f / 32768.0f), 0);
+    EXPECT_EQ(SpectStream_FromFloat(1.5f / 32768.0f), 2);
+    EXPECT_EQ(SpectStream_FromFloat(-2.5f / 32768.0f), -2);
+    EXPECT_EQ(SpectStream_FromFloat(0.4f / 32768.0f), 0);
+    EXPECT_EQ(SpectStream_FromFloat(1.0f), 32767);
+    EXPECT_EQ(SpectStream_FromFloat(-1.0f), -32768);
+    EXPECT_EQ(SpectStream_FromFloat(-7.0f), -32768);
+    EXPECT_EQ(SpectStream_FromFloat(1e30f), 32767);
+    EXPECT_EQ(SpectStream_FromFloat(inf), 0);
+    EXPECT_EQ(SpectStream_FromFloat(-inf), 0);
+    EXPECT_EQ(SpectStream_FromFloat(std::numeric_limits<float>::quiet_NaN()), 0);
+    for (int v = -32768; v <= 32767; ++v)
+        ASSERT_EQ(SpectStream_FromFloat(SpectStream_ToFloat(static_cast<int16>(v))), v);
+}
+
+TEST(StreamInit, RefusesWhatTheToolRefusesAndLeavesTheRecord) {
+    TSpectStream s;
+    std::memset(&s, 0x5a, sizeof s);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(SpectStream_Init(&s, 16000, 4, -20, 0.95f, 0.98f, SPSTREAM_ALIGNED), 0);
+    EXPECT_EQ(SpectStream_Init(&s, 16000, -1, -20, 0.95f, 0.98f, SPSTREAM_ALIGNED), 0);
+    EXPECT_EQ(SpectStream_Init(&s, 16000, 2, 1, 0.95f, 0.98f, SPSTREAM_ALIGNED), 0);
+    EXPECT_EQ(SpectStream_Init(&s, 16000, 2, nan, 0.95f, 0.98f, SPSTREAM_ALIGNED), 0);
+    EXPECT_EQ(SpectStream_Init(&s, 16000, 2, -20, 1.0f, 0.98f, SPSTREAM_ALIGNED), 0);
+    EXPECT_EQ(SpectStream_Init(&s, 16000, 2, -20, 0.95f, nan, SPSTREAM_ALIGNED), 0);
+    EXPECT_EQ(SpectStream_Init(&s, 5999, 2, -20, 0.95f, 0.98f, SPSTREAM_ALIGNED), 0);
+    EXPECT_EQ(SpectStream_Init(&s, 192001, 2, -20, 0.95f, 0.98f, SPSTREAM_ALIGNED), 0);
+    EXPECT_EQ(SpectStream_Init(&s, 16000, 2, -20, 0.95f, 0.98f, 2), 0);
+    TSpectStream untouched;
+    std::memset(&untouched, 0x5a, sizeof untouched);
+    EXPECT_EQ(std::memcmp(&s, &untouched, sizeof s), 0);
+
+    ASSERT_EQ(SpectStream_Init(&s, 6000, 2, -20, 0.95f, 0.98f, SPSTREAM_FIXED_DELAY), 1);
+    EXPECT_EQ(SpectStream_Block(&s), 90u);
+    EXPECT_EQ(SpectStream_Speech(&s), 0);
+    EXPECT_EQ(SpectStream_Reset(&s, 2, 0.5f, 0.95f, 0.98f), 0);
+    EXPECT_EQ(SpectStream_Reset(&s, 3, -40, 0.9f, 0.9f), 1);
+    EXPECT_EQ(s.ns.kind_subst, 3);
+}
+
+}  // namespace
