@@ -113,11 +113,11 @@ void take_magnitude_and_phase(TSpectSubtract *it) {
     FFTnRC_fftbuf2RF(&it->FFTnRC, it->buff, it->psdX, it->phasa);
 }
 
-// Digital silence holds no noise to measure. The noise tracker follows it
-// down as it follows any quiet stretch, but the slow mean spectra and the
-// gain hold their values through it: decaying towards zero they would, as
-// their noise part is measured through that very gain, leave the gain at
-// zero for the rest of the stream. Frames with any sound are untouched.
+// A frame of digital silence (every magnitude exactly zero) tells nothing
+// about the noise or the speech. Letting it in would drag the noise-floor
+// minima to zero, after which the noise passes for speech for as long as a
+// search window remembers the pause; so such a frame leaves the whole
+// estimator as it was and its output is silence.
 bool digital_silence(const TSpectSubtract *it) {
     for (uint32 w = 0; w < it->wmax; ++w)
         if (it->psdX[w] != 0.0f) return false;
@@ -409,12 +409,14 @@ void SpectSubtract_Frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS) 
     zero_pad(it);
     transform_forward(it);
     take_magnitude_and_phase(it);
+    if (digital_silence(it)) {
+        it->stateVad = 0;  // psdX, all zeros, is the output
+        return;
+    }
     split_by_gain(it);
     it->stateVad = VAD_State(it, it->psdS, it->pNn, it->pMn);
-    if (!digital_silence(it)) {
-        update_mean_spectra(it);
-        next_frame_gain(it);
-    }
+    update_mean_spectra(it);
+    next_frame_gain(it);
     output_magnitude(it, ActiveSig);
 }
 

@@ -7,7 +7,13 @@
        SpectSubtract_Restore(&rec, block);
    Restore returns the cleaned version of the block passed to the previous
    Frame call: the output lags the input by lenHalf samples. The record owns
-   no memory; hosts may place it anywhere. */
+   no memory; hosts may place it anywhere.
+
+   Digital silence: a frame whose samples are all exactly zero changes no
+   estimate (noise floor, speech detector, mean spectra, gains) and comes
+   out as silence, with stateVad 0. So whole blocks of zeros before a stream
+   only delay its output by as many blocks, and a pause of zeros leaves the
+   noise reduction as it was before the pause. */
 #ifndef SPSUBST_H
 #define SPSUBST_H
 

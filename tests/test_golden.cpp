@@ -84,3 +84,28 @@ TEST(Determinism, ChannelsAreIndependent) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stereo file with a lead-in of whole blocks of digital silence comes out
+// as that silence followed by exactly the file's output without it.
+TEST(Determinism, SilentLeadInOnlyDelaysTheFile) {
+    for (const auto &[rate, block] : {std::pair<uint32_t, size_t>{8000, 120}, {16000, 190}, {44100, 1024}}) {
+        const size_t lead = 2 * rate / block * block;  // about two seconds
+        std::vector<int16_t> a = golden_channel(rate, 1), b = golden_channel(rate, 2);
+        const Bytes plain = pcm_wav(rate, 2, interleave({a, b}));
+        a.insert(a.begin(), lead, 0);
+        b.insert(b.begin(), lead, 0);
+        TempDir dir;
+        for (int mode = 0; mode <= 3; ++mode) {
+            SCOPED_TRACE(std::to_string(rate) + " Hz, mode " + std::to_string(mode));
+            const Bytes out = denoise(dir, plain, mode);
+            const Bytes led = denoise(dir, pcm_wav(rate, 2, interleave({a, b})), mode);
+            ASSERT_EQ(led.size(), out.size() + 4 * lead);
+            EXPECT_EQ(samples_at(led, 56, 2 * lead), std::vector<int16_t>(2 * lead, 0));
+            EXPECT_TRUE(std::equal(out.begin() + 56, out.end(), led.begin() + 56 + 4 * lead));
+        }
+    }
+}
+
+}  // namespace

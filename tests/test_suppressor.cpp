@@ -308,19 +308,22 @@ TEST(NoiseTracker, SearchWindowsRestartAtFramesFourPlusMultiplesOfL) {
     }
 }
 
-// Zero input makes arX0 zero, so arX becomes 0.75 of what is set here.
+// Next to arX = 3 2^100 a quiet frame's arX0 vanishes in the rounding, so
+// arX becomes exactly 0.75 of what is set here.
 TEST(NoiseTracker, RatioOfExactlyTwoAndAQuarterDoesNotCountAsSpeech) {
     Suppressor s(16000);
-    const std::vector<int16_t> zeros(190, 0);
-    s.frame(zeros);
+    std::vector<int16_t> quiet(190, 0);
+    quiet[100] = 1;
+    s.frame(quiet);
+    const float big = std::ldexp(1.0f, 100);
     for (uint32 w = 0; w < s->wmax; ++w) {
-        s->arXmin[w] = 1.0f;
-        s->arXtmp[w] = 10.0f;
-        s->arX[w] = 3.0f;  // -> 2.25, ratio 2.25
+        s->arXmin[w] = big;
+        s->arXtmp[w] = 10.0f * big;
+        s->arX[w] = 3.0f * big;  // -> 2.25 big, ratio 2.25
         s->arPROB[w] = 0.5f;
     }
-    s->arX[7] = std::nextafter(3.0f, 4.0f);  // ratio just above 2.25
-    s.frame(zeros);
+    s->arX[7] = std::nextafter(3.0f * big, 4.0f * big);  // ratio just above 2.25
+    s.frame(quiet);
     for (uint32 w = 0; w < s->wmax; ++w) EXPECT_EQ(s->arPROB[w], w == 7 ? 0.875f : 0.125f) << w;
 }
 

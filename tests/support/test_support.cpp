@@ -213,6 +213,29 @@ std::vector<int16_t> white_noise(size_t n, double rms, uint32_t seed) {
     return s;
 }
 
+std::vector<int16_t> pink_noise(size_t n, double rms, uint32_t seed) {
+    // White noise through a sum of first-order low-passes that falls by
+    // about 3 dB per octave, scaled to the asked level.
+    const std::vector<int16_t> white = white_noise(n, 1000.0, seed);
+    const double pole[6] = {0.99886, 0.99332, 0.96900, 0.86650, 0.55000, -0.7616};
+    const double gain[6] = {0.0555179, 0.0750759, 0.1538520, 0.3104856, 0.5329522, -0.0168980};
+    double state[6] = {}, last = 0.0, power = 0.0;
+    std::vector<double> v(n);
+    for (size_t i = 0; i < n; ++i) {
+        const double w = white[i] / 1000.0;
+        double sum = w * 0.5362 + last;
+        for (int k = 0; k < 6; ++k) sum += state[k] = pole[k] * state[k] + w * gain[k];
+        last = w * 0.115926;
+        v[i] = sum;
+        power += sum * sum;
+    }
+    const double scale = n > 0 ? rms / std::sqrt(power / n + 1e-30) : 0.0;
+    std::vector<int16_t> s(n);
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<int16_t>(std::clamp(std::lround(v[i] * scale), -32768L, 32767L));
+    return s;
+}
+
 std::vector<int16_t> tone(size_t n, double freq, double rate, double amplitude) {
     std::vector<int16_t> s(n);
     for (size_t i = 0; i < n; ++i)

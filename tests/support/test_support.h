@@ -64,6 +64,9 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
 
 // Deterministic test signals.
 std::vector<int16_t> white_noise(size_t n, double rms, uint32_t seed);
+// Noise whose power falls by about 3 dB per octave, like most room and
+// machine noise, at the given RMS level.
+std::vector<int16_t> pink_noise(size_t n, double rms, uint32_t seed);
 std::vector<int16_t> tone(size_t n, double freq, double rate, double amplitude);
 std::vector<int16_t> mix(const std::vector<int16_t> &a, const std::vector<int16_t> &b);
 // The golden tests' input channel: 1.5 s of noise with tone bursts every
