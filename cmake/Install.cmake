@@ -13,8 +13,12 @@ option(TARNWELNC_INSTALL "Generate the install rules of TarnwelNC" ${PROJECT_IS_
 # everything at link time.
 get_target_property(_tarnwelnc_core_sources tarnwelnc_core SOURCES)
 get_target_property(_tarnwelnc_core_options tarnwelnc_core COMPILE_OPTIONS)
+get_target_property(_tarnwelnc_core_defines tarnwelnc_core COMPILE_DEFINITIONS)
 add_library(tarnwelnc_shared SHARED ${_tarnwelnc_core_sources})
 target_compile_options(tarnwelnc_shared PRIVATE ${_tarnwelnc_core_options})
+if(_tarnwelnc_core_defines)
+  target_compile_definitions(tarnwelnc_shared PRIVATE ${_tarnwelnc_core_defines})
+endif()
 target_include_directories(tarnwelnc_shared PUBLIC
                            $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/Src>)
 target_link_libraries(tarnwelnc_shared PRIVATE m)

@@ -149,30 +149,6 @@ TEST(FftTables, CosineSegmentsRunFromOneToExactZero) {
     }
 }
 
-TEST(FftTables, SwapSegmentsListEachBitReversedPairOnce) {
-    const uint16_t first256[] = {0, 128, 64, 192, 32, 160, 96, 224, 0, 144, 80, 208};
-    EXPECT_EQ(0, std::memcmp(m_adwSwapTab, first256, sizeof first256));
-    const uint32 offsets[] = {0, 128, 384, 896};
-    const uint32 nonzero[] = {56, 120, 240, 496};
-    for (int s = 0; s < 4; ++s) {
-        const uint32 points = kSizes[s] / 2;
-        const unsigned short *sw = m_adwSwapTab + offsets[s];
-        uint32 count = 0;
-        std::vector<int> seen(points, 0);
-        for (uint32 k = 0; k < points; ++k) {
-            if (sw[k] == 0) continue;
-            ++count;
-            const uint32 partner = sw[k] / 2;
-            EXPECT_GT(partner, k);
-            EXPECT_EQ(sw[partner], 0) << "pair listed twice at " << k;
-            ++seen[k];
-            ++seen[partner];
-        }
-        EXPECT_EQ(count, nonzero[s]);
-        for (int v : seen) EXPECT_LE(v, 1);
-    }
-}
-
 TEST(FftInit, UnsupportedSizeMakesTransformsNoOps) {
     TFFTnRC f = make_fft(4096);
     EXPECT_EQ(f.nfft, 4096u);

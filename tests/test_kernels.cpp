@@ -1,10 +1,10 @@
-// The AVX2 versions of the hot loops against the plain ones, which are the
-// reference: the same inputs must give the same bits on both paths, from the
-// FFT and its conversions up to whole streams in every mode and geometry.
-// A NaN only has to stay a NaN: which of two NaN operands an operation passes
-// on is not part of the arithmetic's contract, and no sign or payload of a
-// NaN reaches an output sample. Where the processor lacks AVX2 both runs take
-// the plain path.
+// The vector kernels against the plain ones, which are the reference: the
+// same inputs must give the same bits on every path this processor runs,
+// from the FFT and its conversions up to whole streams in every mode and
+// geometry. A NaN only has to stay a NaN: which of two NaN operands an
+// operation passes on is not part of the arithmetic's contract, and no sign
+// or payload of a NaN reaches an output sample. Where the processor runs
+// the plain kernels only, the comparisons are skipped with a message.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -16,20 +16,35 @@
 #include <gtest/gtest.h>
 
 #include "FFTnrc.h"
-#include "FFTnrc_avx2.h"
-#include "simd.h"
+#include "kernels/kernels.h"
 #include "spsubst.h"
 #include "test_support.h"
 
 namespace {
 
-// Runs `f` on the plain path, then on the path the processor picks.
+// The vector tables to hold against the plain one; skips the test when
+// there are none.
+#define VECTOR_TABLES_OR_SKIP(tables)                                         \
+    const std::vector<const NrKernels *> tables = vector_tables();           \
+    if (tables.empty())                                                      \
+    GTEST_SKIP() << "this processor runs the plain kernels only: no vector path to compare"
+
+std::vector<const NrKernels *> vector_tables() {
+    const NrKernels *all[4];
+    const uint32 n = Nr_AvailableKernels(all);
+    return std::vector<const NrKernels *>(all + 1, all + n);
+}
+
+// Runs `f` on the plain kernels, then on `vector`.
 template <typename T>
-void on_both_paths(const std::function<T()> &f, T *plain, T *fast) {
-    Simd_ForcePlain(1);
+void on_both_paths(const NrKernels *vector, const std::function<T()> &f, T *plain, T *fast) {
+    const NrKernels *all[4];
+    Nr_AvailableKernels(all);
+    const NrKernels *before = Nr_ForceKernels(all[0]);
     *plain = f();
-    Simd_ForcePlain(0);
+    Nr_ForceKernels(vector);
     *fast = f();
+    Nr_ForceKernels(before);
 }
 
 // Word by word: the same bits, or NaN in both.
@@ -69,7 +84,9 @@ std::vector<std::vector<float>> awkward_frames(uint32 n) {
     return frames;
 }
 
-TEST(SimdPaths, FftAndConversionsGiveTheSameBits) {
+TEST(KernelPaths, FftAndConversionsGiveTheSameBits) {
+    VECTOR_TABLES_OR_SKIP(tables);
+    for (const NrKernels *K : tables) {
     for (uint32 n : {256u, 512u, 1024u, 2048u}) {
         TFFTnRC f;
         FFTnRC_Init(&f, n);
@@ -94,9 +111,10 @@ TEST(SimdPaths, FftAndConversionsGiveTheSameBits) {
                 return out;
             };
             std::vector<float> plain, fast;
-            on_both_paths(chain, &plain, &fast);
-            EXPECT_TRUE(same_values(plain, fast)) << "N = " << n;
+            on_both_paths(K, chain, &plain, &fast);
+            EXPECT_TRUE(same_values(plain, fast)) << K->name << ", N = " << n;
         }
+    }
     }
 }
 
@@ -128,16 +146,21 @@ std::vector<uint8_t> trace_of(const Stream &st, const std::vector<int16_t> &in) 
     return trace;
 }
 
-void expect_same_on_both_paths(const Stream &st, const std::vector<int16_t> &in, const char *what) {
+void expect_same_on_both_paths(const std::vector<const NrKernels *> &tables, const Stream &st,
+                               const std::vector<int16_t> &in, const char *what) {
     std::function<std::vector<uint8_t>()> run = [&] { return trace_of(st, in); };
-    std::vector<uint8_t> plain, fast;
-    on_both_paths(run, &plain, &fast);
-    EXPECT_TRUE(same_values(plain, fast)) << st.rate << " Hz, mode " << int(st.mode) << ", " << what;
+    for (const NrKernels *K : tables) {
+        std::vector<uint8_t> plain, fast;
+        on_both_paths(K, run, &plain, &fast);
+        EXPECT_TRUE(same_values(plain, fast))
+            << K->name << ", " << st.rate << " Hz, mode " << int(st.mode) << ", " << what;
+    }
 }
 
 // The golden tests' channel, digital silence, full-scale square bursts cut
 // by silence, and one-step dither, in every geometry and mode.
-TEST(SimdPaths, SuppressorGivesTheSameBits) {
+TEST(KernelPaths, SuppressorGivesTheSameBits) {
+    VECTOR_TABLES_OR_SKIP(tables);
     const Stream streams[] = {
         {6000, 2, -20},  {8000, 0, -20},  {16000, 1, -20}, {16000, 3, -20}, {22050, 2, -20},
         {32000, 0, -80}, {44100, 2, -20}, {44100, 1, 0},   {44100, 3, -20}, {48000, 0, -20},
@@ -149,29 +172,30 @@ TEST(SimdPaths, SuppressorGivesTheSameBits) {
             square[i] = (i / (st.rate / 8)) % 2 ? 0 : ((i / 7) % 2 ? 32767 : -32767);
             dither[i] = static_cast<int16_t>((i * 2654435761u >> 13) % 3) - 1;
         }
-        expect_same_on_both_paths(st, testsupport::golden_channel(st.rate, 1), "golden channel");
-        expect_same_on_both_paths(st, std::vector<int16_t>(n, 0), "silence");
-        expect_same_on_both_paths(st, square, "square bursts");
-        expect_same_on_both_paths(st, dither, "dither");
+        expect_same_on_both_paths(tables, st, testsupport::golden_channel(st.rate, 1), "golden channel");
+        expect_same_on_both_paths(tables, st, std::vector<int16_t>(n, 0), "silence");
+        expect_same_on_both_paths(tables, st, square, "square bursts");
+        expect_same_on_both_paths(tables, st, dither, "dither");
     }
 }
 
-// A minute of silence after noise: the mean spectra decay into subnormal
-// numbers and stay there.
-TEST(SimdPaths, LongSilenceGivesTheSameBits) {
+// A minute of near-silence after noise: the mean spectra decay into
+// subnormal numbers and stay there.
+TEST(KernelPaths, LongQuietGivesTheSameBits) {
+    VECTOR_TABLES_OR_SKIP(tables);
     for (int8 mode : {0, 2}) {
         std::vector<int16_t> in = testsupport::white_noise(8000 * 5, 1000.0, 3);
-        in.resize(8000 * 65, 0);
-        expect_same_on_both_paths({8000, mode, -20}, in, "noise, then silence");
+        const std::vector<int16_t> quiet = testsupport::white_noise(8000 * 60, 0.4, 4);
+        in.insert(in.end(), quiet.begin(), quiet.end());
+        expect_same_on_both_paths(tables, {8000, mode, -20}, in, "noise, then near-silence");
     }
 }
 
 // A sweep through all float bit patterns (every 509th, so every exponent and
-// sign with many mantissas) and densely through the phase range: the fast
-// arctangent, cosine and sine against the C library's, bit for bit.
+// sign with many mantissas) and densely through the phase range: every
+// table's arctangent, cosine and sine against the C library's, bit for bit.
 // bench/exhaustive_trig checks all 2^32 inputs.
-TEST(SimdPaths, TranscendentalsMatchTheCLibrary) {
-    if (!Simd_Avx2()) GTEST_SKIP() << "no AVX2: the C library is used directly";
+TEST(KernelPaths, TranscendentalsMatchTheCLibrary) {
     std::vector<float> x;
     for (uint64_t b = 0; b < (uint64_t(1) << 32); b += 509) {
         const uint32_t bits = static_cast<uint32_t>(b);
@@ -181,18 +205,23 @@ TEST(SimdPaths, TranscendentalsMatchTheCLibrary) {
     }
     for (float v = -1.6f; v < 4.8f; v = std::nextafter(v, 5.0f) + 2e-6f) x.push_back(v);
     const uint32 n = static_cast<uint32>(x.size());
-    std::vector<float> y(n), c(n), s(n);
-    FFTnRCAvx2_atan(x.data(), y.data(), n);
-    FFTnRCAvx2_sincos(x.data(), c.data(), s.data(), n);
-    size_t bad = 0;
-    for (uint32 i = 0; i < n; ++i) {
-        const double d = x[i];
-        const float ref[3] = {static_cast<float>(std::atan(d)), static_cast<float>(std::cos(d)),
-                              static_cast<float>(std::sin(d))};
-        const float got[3] = {y[i], c[i], s[i]};
-        if (std::memcmp(ref, got, sizeof ref) != 0 && ++bad <= 5) ADD_FAILURE() << "x = " << d;
+    const NrKernels *tables[4];
+    const uint32 count = Nr_AvailableKernels(tables);
+    for (uint32 t = 0; t < count; ++t) {
+        std::vector<float> y(n), c(n), s(n);
+        tables[t]->atan(x.data(), y.data(), n);
+        tables[t]->sincos(x.data(), c.data(), s.data(), n);
+        size_t bad = 0;
+        for (uint32 i = 0; i < n; ++i) {
+            const double d = x[i];
+            const float ref[3] = {static_cast<float>(std::atan(d)), static_cast<float>(std::cos(d)),
+                                  static_cast<float>(std::sin(d))};
+            const float got[3] = {y[i], c[i], s[i]};
+            if (std::memcmp(ref, got, sizeof ref) != 0 && ++bad <= 5)
+                ADD_FAILURE() << tables[t]->name << ": x = " << d;
+        }
+        EXPECT_EQ(bad, 0u) << tables[t]->name << ", of " << n;
     }
-    EXPECT_EQ(bad, 0u) << "of " << n;
 }
 
 }  // namespace

@@ -1,0 +1,82 @@
+// The choice of kernels, made once from what the build holds and what the
+// processor can run, and the fallback of the transcendental kernels.
+#include <math.h>
+
+#include "kernels.h"
+
+namespace nr_plain {
+extern const NrKernels kKernels;
+}
+#if NR_HAVE_AVX2
+namespace nr_avx2 {
+extern const NrKernels kKernels;
+}
+#endif
+#if NR_HAVE_NEON
+namespace nr_neon {
+extern const NrKernels kKernels;
+}
+#endif
+#if NR_HAVE_WASM_SIMD
+namespace nr_wasm {
+extern const NrKernels kKernels;
+}
+#endif
+
+namespace {
+
+// The vector table this processor can run, or the plain one.
+const NrKernels *best_for_processor() {
+#if NR_HAVE_AVX2
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return &nr_avx2::kKernels;
+#endif
+#if NR_HAVE_NEON
+    return &nr_neon::kKernels;
+#endif
+#if NR_HAVE_WASM_SIMD
+    return &nr_wasm::kKernels;
+#endif
+    return &nr_plain::kKernels;
+}
+
+const NrKernels *g_best = nullptr;  // set once; racing threads store the same
+const NrKernels *g_forced = nullptr;
+
+const NrKernels *best() {
+    const NrKernels *k = __atomic_load_n(&g_best, __ATOMIC_ACQUIRE);
+    if (!k) {
+        k = best_for_processor();
+        __atomic_store_n(&g_best, k, __ATOMIC_RELEASE);
+    }
+    return k;
+}
+
+}  // namespace
+
+extern "C" {
+
+const NrKernels *Nr_Kernels(void) {
+    const NrKernels *forced = __atomic_load_n(&g_forced, __ATOMIC_RELAXED);
+    return forced ? forced : best();
+}
+
+const NrKernels *Nr_ForceKernels(const NrKernels *k) {
+    return __atomic_exchange_n(&g_forced, k, __ATOMIC_RELAXED);
+}
+
+uint32 Nr_AvailableKernels(const NrKernels **out) {
+    out[0] = &nr_plain::kKernels;
+    uint32 n = 1;
+    if (best() != &nr_plain::kKernels) out[n++] = best();
+    return n;
+}
+
+float Nr_AtanFallback(float x) { return static_cast<float>(atan(static_cast<double>(x))); }
+
+void Nr_SinCosFallback(float x, float *c, float *s) {
+    *c = static_cast<float>(cos(static_cast<double>(x)));
+    *s = static_cast<float>(sin(static_cast<double>(x)));
+}
+
+}  // extern "C"

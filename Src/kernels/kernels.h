@@ -1,0 +1,88 @@
+/* The hot loops of the suppressor and the FFT, written once (kernels.inc)
+   and compiled for each instruction set the build targets: the plain one,
+   which is the reference and runs everywhere, and vector ones (x86-64 AVX2,
+   aarch64 NEON, WebAssembly SIMD128) that compute the same IEEE operations
+   on the same operands in the same order for several values at once, and
+   so give the same bits. The processor is checked once; every stage then
+   takes its kernel from the one table that fits. Internal to the core. */
+#ifndef NR_KERNELS_H
+#define NR_KERNELS_H
+
+#include "nrtypes.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct NrKernels {
+    const char *name;
+
+    /* Suppressor, per frame. Counts are samples or bins; arrays never
+       overlap unless said. */
+    /* buff[j] = (x[j-1] * -0.8 + x[j]) * win[j] for j < len, x[-1] being
+       prev; zeros from len to nfft. */
+    void (*analysis_frame)(const int16 *x, int16 prev, const float *win, float *buff, uint32 len,
+                           uint32 nfft);
+    void (*split_by_gain)(const float *X, const float *Hn, float pSn, float *N, float *S, uint32 n);
+    /* Three-tap smoothing across bins, n >= 2; B may be A. */
+    void (*smooth)(const float *A, float *B, uint32 n);
+    void (*track_noise_floor)(const float *X0, float *X, float *Xmin, float *Xtmp, float *prob,
+                              float *N, const float *psd, float pNn, int boundary, uint32 n);
+    void (*a_posteriori_snr)(const float *psd, const float *N, float *post, uint32 n);
+    /* The clean estimate S of every bin, and its term of the speech
+       statistic in term. */
+    void (*clean_spectrum)(const float *N, float *S, const float *post, const float *psd,
+                           float pMn, float pSn, int kind, float *term, uint32 n);
+    void (*update_noise_mean)(const float *N, float *Nmean, float pNn, uint32 n);
+    void (*update_speech_mean)(const float *X, const float *Nmean, float *Smean, uint32 n);
+    void (*next_frame_gain)(const float *Nmean, const float *Smean, const float *S, float *Hn,
+                            int ratio_rule, float pMn, uint32 n);
+    /* p[j] = p[j] / divisor */
+    void (*divide)(float *p, uint32 n, float divisor);
+    /* p[j] = p[j] + tail[j] */
+    void (*overlap_add)(float *p, const float *tail, uint32 n);
+    /* The de-emphasis recursion with saturation; returns the last sample. */
+    int16 (*de_emphasise)(const float *buff, int16 prev, int16 *out, uint32 n);
+
+    /* FFT of n = 256 .. 2048 real points. */
+    /* In-place forward complex FFT of the n/2 interleaved points of p. */
+    void (*complex_fft)(float *p, uint32 n, const float *stage_cos, const float *stage_sin);
+    /* The split step of the real transform with sign s, each value halved;
+       C is the size's quarter-wave cosine segment. */
+    void (*split_step)(float *p, uint32 n, const float *C, float s);
+    /* p[i] = (i odd ? -p[i] : p[i]) * factor */
+    void (*conjugate_scale)(float *p, uint32 n, float factor);
+
+    /* Conversions. R or F may be null. Bins from..half-1 of a packed
+       spectrum; count bins of separate real and imaginary arrays. */
+    void (*polar_packed)(const float *fftbuf, float *R, float *F, uint32 from, uint32 half);
+    void (*polar_split)(const float *x, const float *y, float *R, float *F, uint32 count);
+    void (*packed_from_polar)(const float *R, const float *F, float *fftbuf, uint32 from,
+                              uint32 half);
+    /* (float) atan((double) x), (float) cos((double) x) and sin; return how
+       many values were left to the fallback. */
+    uint32 (*atan)(const float *x, float *y, uint32 n);
+    uint32 (*sincos)(const float *x, float *c, float *s, uint32 n);
+} NrKernels;
+
+/* The table of the instruction set in use. */
+const NrKernels *Nr_Kernels(void);
+/* Test hook: makes every later call take the table k (one of those
+   Nr_AvailableKernels lists); null restores the choice by processor.
+   Returns the table forced before, or null. */
+const NrKernels *Nr_ForceKernels(const NrKernels *k);
+/* The tables this build holds and the processor can run, plain first;
+   returns their count (at most 4). */
+uint32 Nr_AvailableKernels(const NrKernels **out);
+
+/* The transcendental functions' last resort for values whose rounding to
+   float the fast kernels cannot decide: the double-precision function
+   rounded to float. */
+float Nr_AtanFallback(float x);
+void Nr_SinCosFallback(float x, float *c, float *s);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,17 @@
+// The kernels for WebAssembly SIMD128 (compiled with -msimd128; a build
+// either has them or runs the plain kernels only).
+#include <wasm_simd128.h>
+
+#include "kernels.h"
+
+namespace nr_wasm {
+
+#include "lanes_scalar.inc"
+#include "lanes_wasm.inc"
+
+using V = F32x4;
+using C = F32x4;
+#define NR_TARGET_NAME "wasm-simd128"
+#include "kernels.inc"
+
+}  // namespace nr_wasm
