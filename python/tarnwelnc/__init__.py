@@ -12,6 +12,7 @@ output holds k / 32768 for integers k: 16-bit precision in a float array.
 
     denoise(samples, rate, ...)       a whole array
     Suppressor(rate, channels, ...)   a stream in chunks of any length
+    denoise_file(src, dst, ...)       a file, with the soundfile package
 """
 import numbers
 import operator
@@ -19,8 +20,10 @@ import operator
 import numpy as np
 
 from . import _core
+from ._files import FileResult, denoise_file
 
-__all__ = ["denoise", "Suppressor", "MIN_RATE", "MAX_RATE", "MAX_CHANNELS"]
+__all__ = ["denoise", "Suppressor", "denoise_file", "FileResult",
+           "MIN_RATE", "MAX_RATE", "MAX_CHANNELS"]
 
 MIN_RATE = _core.MIN_RATE
 MAX_RATE = _core.MAX_RATE
