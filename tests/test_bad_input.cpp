@@ -17,14 +17,13 @@ namespace {
 
 using namespace testsupport;
 
-const std::string kTool = TEST_WAV_PATH;
 const char kUnknown[] = "Unknown format";
 // The format message is followed by the prompt for the key it waits for.
 const char kFormat[] = "Input file must be Windows PCM, 16 bits linear\nPress enter key to exit.";
 const char kCantWrite[] = "Couldn't Write File";
 
 RunResult tool(const std::string &in, const std::string &out) {
-    return run(kTool, {"2", "-20", "0.95", "0.98", in, out}, 20.0);
+    return run_tool({"2", "-20", "0.95", "0.98", in, out}, 20.0);
 }
 
 // 2000 samples at 8 kHz behind the tool's own 56-byte header shape:

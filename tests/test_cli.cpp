@@ -22,7 +22,7 @@ namespace {
 
 using namespace testsupport;
 
-const std::string kTool = TEST_WAV_PATH;
+const std::string &kTool = tool_path();
 const std::string kSep(54, '=');
 const std::string kName = "Tarnwel's Noise Cancellation of single microphone solution.";
 const std::string kVersion = "Version 2.35";
@@ -34,7 +34,7 @@ const std::string kFormatRefused =
 const auto kIgnoreSigpipe = signal(SIGPIPE, SIG_IGN);
 
 RunResult tool(const std::vector<std::string> &args, const std::string *stdin_text = nullptr) {
-    return run(kTool, args, 30.0, stdin_text);
+    return run_tool(args, 30.0, stdin_text);
 }
 
 std::vector<std::string> lines(const std::string &text) {
@@ -235,37 +235,16 @@ INSTANTIATE_TEST_SUITE_P(Cli, UnsupportedFormat, testing::ValuesIn(kFormatCases)
 bool waits_for_key(const std::vector<std::string> &args, int *status) {
     int key[2];
     if (pipe(key) != 0) return false;
-    const pid_t pid = fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-        dup2(key[0], 0);
-        const int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        close(key[0]);
-        close(key[1]);
-        std::vector<char *> argv{const_cast<char *>(kTool.c_str())};
-        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(kTool.c_str(), argv.data());
-        _exit(127);
-    }
+    const pid_t pid = spawn(tool_command(args), key[0], -1, -1);
     close(key[0]);
+    if (pid < 0) return false;
     usleep(300 * 1000);
     int wstatus = 0;
     const bool waiting = waitpid(pid, &wstatus, WNOHANG) == 0;
     const ssize_t sent = write(key[1], "\n", 1);
     (void)sent;
     close(key[1]);
-    if (waiting) {
-        int tries = 0;
-        while (waitpid(pid, &wstatus, WNOHANG) == 0 && ++tries < 500) usleep(10 * 1000);
-        if (tries == 500) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &wstatus, 0);
-        }
-    }
-    *status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    *status = waiting ? wait_for(pid, 5.0) : (WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1);
     return waiting;
 }
 
@@ -366,10 +345,9 @@ TEST(Output, FailedWriteLeavesNoPartialFile) {
     TempDir dir;
     const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
     write_file(in, mono8k(40000));
-    const RunResult r = run("/bin/sh",
-                            {"-c", "trap '' XFSZ; ulimit -f 8; exec \"$0\" \"$@\"", kTool, "1",
-                             "-20", "0.95", "0.98", in, out},
-                            30.0);
+    std::vector<std::string> shell{"-c", "trap '' XFSZ; ulimit -f 8; exec \"$@\"", "sh"};
+    for (const std::string &a : tool_command({"1", "-20", "0.95", "0.98", in, out})) shell.push_back(a);
+    const RunResult r = run("/bin/sh", shell, 30.0);
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_EQ(lines(r.out).back(), "Couldn't Write File");
     EXPECT_FALSE(file_exists(out));
@@ -540,23 +518,15 @@ TEST(Progress, OnlyOnATerminalAndErasedAtTheEnd) {
     int master, slave;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     const std::string stdout_path = dir.path("stdout");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(open("/dev/null", O_RDONLY), 0);
-        dup2(open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-        dup2(slave, 2);
-        execl(kTool.c_str(), kTool.c_str(), "2", "-20", "0.95", "0.98", in.c_str(), out.c_str(),
-              static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    const int shown_fd = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const pid_t pid = spawn(tool_command({"2", "-20", "0.95", "0.98", in, out}), -1, shown_fd, slave);
+    close(shown_fd);
     close(slave);
     std::string terminal;
     char buf[512];
     for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) terminal.append(buf, size_t(n));
     close(master);
-    int status = -1;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(wait_for(pid, 30.0), 0);
 
     const Bytes shown = read_file(stdout_path);
     EXPECT_EQ(std::string(shown.begin(), shown.end()), plain.out);

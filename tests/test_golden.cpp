@@ -23,7 +23,7 @@ Bytes test_input(uint32_t rate, uint16_t channels) {
 Bytes denoise(const TempDir &dir, const Bytes &input, int mode) {
     const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
     write_file(in, input);
-    const RunResult r = run(TEST_WAV_PATH, {std::to_string(mode), "-20", "0.95", "0.98", in, out});
+    const RunResult r = run_tool({std::to_string(mode), "-20", "0.95", "0.98", in, out});
     EXPECT_EQ(r.status, 0) << r.out;
     return read_file(out);
 }

@@ -124,24 +124,21 @@ struct Stream {
     float pSdb;
 };
 
-// Every output sample, and the whole record after every 8th block (64th in
-// long streams) and the last, of one stream through a fresh suppressor.
+// Every output sample, and the whole record after the analysis of every 8th
+// block (64th in long streams) and at the end, of one stream through a
+// fresh suppressor.
 std::vector<uint8_t> trace_of(const Stream &st, const std::vector<int16_t> &in) {
     static TSpectSubtract rec;
     std::memset(&rec, 0, sizeof rec);
     SpectSubtract_Init(&rec, st.rate, st.mode, st.pSdb, 0.95f, 0.98f);
     std::vector<uint8_t> trace;
-    std::vector<int16> block(rec.lenHalf);
     const uint8_t *r = reinterpret_cast<const uint8_t *>(&rec);
     const size_t every = in.size() / rec.lenHalf > 200 ? 64 : 8;
-    for (size_t at = 0, k = 0; at + rec.lenHalf <= in.size(); at += rec.lenHalf, ++k) {
-        std::copy(in.begin() + at, in.begin() + at + rec.lenHalf, block.begin());
-        SpectSubtract_Frame(&rec, 1, block.data());
-        SpectSubtract_Restore(&rec, block.data());
-        const uint8_t *b = reinterpret_cast<const uint8_t *>(block.data());
-        trace.insert(trace.end(), b, b + block.size() * sizeof(int16));
+    const std::vector<int16_t> out = testsupport::feed_blocks(rec, in, 1, [&](size_t k) {
         if (k % every == 0) trace.insert(trace.end(), r, r + sizeof rec);
-    }
+    });
+    const uint8_t *o = reinterpret_cast<const uint8_t *>(out.data());
+    trace.insert(trace.end(), o, o + out.size() * sizeof(int16_t));
     trace.insert(trace.end(), r, r + sizeof rec);
     return trace;
 }

@@ -49,23 +49,14 @@ public:
     uint32 first_bad_frame() const { return bad_frame_; }
 
     // Whole blocks in, the output (one block late) back. The state is
-    // checked every fourth frame and after the last.
+    // checked every fourth frame and at the last.
     Signal feed(const Signal &in) {
-        const uint32 h = rec_->lenHalf;
-        Signal out;
-        out.reserve(in.size());
-        std::vector<int16> block(h);
-        for (size_t at = 0; at + h <= in.size(); at += h) {
-            std::copy(in.begin() + at, in.begin() + at + h, block.begin());
-            SpectSubtract_Frame(rec_.get(), 1, block.data());
-            SpectSubtract_Restore(rec_.get(), block.data());
-            out.insert(out.end(), block.begin(), block.end());
+        const size_t blocks = in.size() / rec_->lenHalf;
+        return testsupport::feed_blocks(*rec_, in, 1, [&](size_t k) {
             ++frames_;
-            const bool last = at + 2 * h > in.size();
-            if (bad_frame_ == 0 && (frames_ % 4 == 0 || last) && !state_finite(*rec_))
+            if (bad_frame_ == 0 && (frames_ % 4 == 0 || k + 1 == blocks) && !state_finite(*rec_))
                 bad_frame_ = frames_;
-        }
-        return out;
+        });
     }
 
 private:

@@ -36,16 +36,7 @@ struct Suppressor {
     TSpectSubtract *operator->() { return rec.get(); }
     // Feeds whole blocks of `in`; returns what Restore produced.
     std::vector<int16_t> process(const std::vector<int16_t> &in, int8 active = 1) {
-        const uint32 h = rec->lenHalf;
-        std::vector<int16_t> out;
-        std::vector<int16> block(h);
-        for (size_t at = 0; at + h <= in.size(); at += h) {
-            std::copy(in.begin() + at, in.begin() + at + h, block.begin());
-            SpectSubtract_Frame(rec.get(), active, block.data());
-            SpectSubtract_Restore(rec.get(), block.data());
-            out.insert(out.end(), block.begin(), block.end());
-        }
-        return out;
+        return testsupport::feed_blocks(*rec, in, active);
     }
     void frame(const std::vector<int16_t> &block, int8 active = 1) {
         SpectSubtract_Frame(rec.get(), active, block.data());
@@ -219,15 +210,9 @@ TEST_P(Geometries, AnalysisThenSynthesisReconstructsTheInput) {
     const uint32 h = s->lenHalf;
     const std::vector<int16_t> in =
         mix(white_noise(h * 40, 6000.0, GetParam()), tone(h * 40, 1234.5, GetParam(), 12000.0));
-    std::vector<int16_t> out;
-    std::vector<int16> block(h);
-    for (size_t at = 0; at + h <= in.size(); at += h) {
-        std::copy(in.begin() + at, in.begin() + at + h, block.begin());
-        SpectSubtract_Frame(s.rec.get(), 1, block.data());
-        FFTnRC_fftbuf2R(&s->FFTnRC, s->buff, s->psdX);  // Frame leaves the spectrum in buff
-        SpectSubtract_Restore(s.rec.get(), block.data());
-        out.insert(out.end(), block.begin(), block.end());
-    }
+    // Frame leaves the spectrum in buff.
+    const std::vector<int16_t> out = testsupport::feed_blocks(
+        *s.rec, in, 1, [&](size_t) { FFTnRC_fftbuf2R(&s->FFTnRC, s->buff, s->psdX); });
     int worst = 0;
     for (size_t i = h; i < out.size(); ++i) worst = std::max(worst, std::abs(out[i] - in[i - h]));
     EXPECT_LE(worst, 2);
@@ -425,17 +410,11 @@ TEST(SignalPath, DeepLimitAfterNearSilenceStaysFinite) {
     for (int8 mode = 0; mode <= 3; ++mode) {
         Suppressor s(rate, mode, -140.0f);
         bool finite = true;
-        const uint32 h = s->lenHalf;
-        std::vector<int16_t> out;
-        for (size_t at = 0; at + h <= in.size(); at += h) {
-            std::vector<int16> block(in.begin() + at, in.begin() + at + h);
-            SpectSubtract_Frame(s.rec.get(), 1, block.data());
+        const std::vector<int16_t> out = testsupport::feed_blocks(*s.rec, in, 1, [&](size_t) {
             finite = finite && all_finite(s->Hn, s->wmax) && all_finite(s->arS, s->wmax) &&
                      all_finite(s->psdNmean, s->wmax) && all_finite(s->psdX, s->wmax) &&
                      std::isfinite(s->r_MeanVAD) && std::isfinite(s->r_Mean2VAD);
-            SpectSubtract_Restore(s.rec.get(), block.data());
-            out.insert(out.end(), block.begin(), block.end());
-        }
+        });
         EXPECT_TRUE(finite) << "mode " << int(mode);
         if (mode != 0) {
             EXPECT_GT(power_db(out, 5 * rate, 6 * rate - 400), 60.0) << "silent, mode " << int(mode);

@@ -133,39 +133,60 @@ double now_s() {
 
 }  // namespace
 
+pid_t spawn(const std::vector<std::string> &argv, int in_fd, int out_fd, int err_fd) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    const int null_in = open("/dev/null", O_RDONLY), null_out = open("/dev/null", O_WRONLY);
+    dup2(in_fd >= 0 ? in_fd : null_in, 0);
+    dup2(out_fd >= 0 ? out_fd : null_out, 1);
+    dup2(err_fd >= 0 ? err_fd : null_out, 2);
+    // Nothing but the three standard descriptors reaches the program.
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    std::vector<char *> args;
+    for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+int wait_for(pid_t pid, double timeout_s, bool *timed_out) {
+    const double deadline = now_s() + timeout_s;
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, WNOHANG) == 0) {
+        if (now_s() > deadline) {
+            if (timed_out) *timed_out = true;
+            kill(pid, SIGKILL);
+            waitpid(pid, &wstatus, 0);
+            return -1;
+        }
+        usleep(2000);
+    }
+    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+}
+
 RunResult run(const std::string &program, const std::vector<std::string> &args, double timeout_s,
               const std::string *stdin_text) {
     RunResult result;
     int out_pipe[2], err_pipe[2], in_pipe[2] = {-1, -1};
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
     if (stdin_text && pipe(in_pipe) != 0) return result;
-    const pid_t pid = fork();
-    if (pid < 0) return result;
-    if (pid == 0) {
-        if (stdin_text) {
-            dup2(in_pipe[0], 0);
-        } else {
-            const int null_fd = open("/dev/null", O_RDONLY);
-            dup2(null_fd, 0);
-        }
-        dup2(out_pipe[1], 1);
-        dup2(err_pipe[1], 2);
-        for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pipe[0], in_pipe[1]})
-            if (fd > 2) close(fd);
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(program.c_str()));
-        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const pid_t pid = spawn(argv, in_pipe[0], out_pipe[1], err_pipe[1]);
     close(out_pipe[1]);
     close(err_pipe[1]);
     if (stdin_text) {
         close(in_pipe[0]);
-        ssize_t ignored = write(in_pipe[1], stdin_text->data(), stdin_text->size());
-        (void)ignored;
+        if (pid > 0) {
+            ssize_t ignored = write(in_pipe[1], stdin_text->data(), stdin_text->size());
+            (void)ignored;
+        }
         close(in_pipe[1]);
+    }
+    if (pid < 0) {
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        return result;
     }
     const double deadline = now_s() + timeout_s;
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
@@ -194,10 +215,35 @@ RunResult run(const std::string &program, const std::vector<std::string> &args, 
     }
     for (pollfd &p : fds)
         if (p.fd >= 0) close(p.fd);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    if (!result.timed_out && WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
+    const int status = wait_for(pid, result.timed_out ? 0.0 : 1e9, nullptr);
+    if (!result.timed_out) result.status = status;
     return result;
+}
+
+const std::string &tool_path() {
+    static const std::string path = TEST_WAV_PATH;
+    return path;
+}
+
+std::vector<std::string> tool_command(const std::vector<std::string> &args) {
+    std::vector<std::string> argv;
+    // A cross build runs the tool through the emulator it names.
+    const std::string emulator = TEST_EMULATOR;
+    for (size_t start = 0; start < emulator.size();) {
+        size_t end = emulator.find(';', start);
+        if (end == std::string::npos) end = emulator.size();
+        if (end > start) argv.push_back(emulator.substr(start, end - start));
+        start = end + 1;
+    }
+    argv.push_back(tool_path());
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+RunResult run_tool(const std::vector<std::string> &args, double timeout_s,
+                   const std::string *stdin_text) {
+    const std::vector<std::string> argv = tool_command(args);
+    return run(argv[0], std::vector<std::string>(argv.begin() + 1, argv.end()), timeout_s, stdin_text);
 }
 
 std::vector<int16_t> white_noise(size_t n, double rms, uint32_t seed) {

@@ -3,6 +3,8 @@
 #ifndef TESTS_SUPPORT_H
 #define TESTS_SUPPORT_H
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -57,10 +59,24 @@ struct RunResult {
     std::string err;        // standard error
 };
 
+// Starts argv[0] with argv and the given descriptors as standard input,
+// output and error (-1 for /dev/null); returns its pid, or -1.
+pid_t spawn(const std::vector<std::string> &argv, int in_fd, int out_fd, int err_fd);
+// Waits for the child, killing it after timeout_s seconds; returns its exit
+// status, or -1 when it was killed or ended by a signal.
+int wait_for(pid_t pid, double timeout_s, bool *timed_out = nullptr);
+
 // Runs a program with standard input from /dev/null (or from stdin_text
 // when given) and kills it after timeout_s seconds.
 RunResult run(const std::string &program, const std::vector<std::string> &args,
               double timeout_s = 60.0, const std::string *stdin_text = nullptr);
+
+// The tool under test (test_wav): its path, the command line that runs it
+// with `args` (through the emulator in a cross build), and run() on it.
+const std::string &tool_path();
+std::vector<std::string> tool_command(const std::vector<std::string> &args);
+RunResult run_tool(const std::vector<std::string> &args, double timeout_s = 60.0,
+                   const std::string *stdin_text = nullptr);
 
 // Deterministic test signals.
 std::vector<int16_t> white_noise(size_t n, double rms, uint32_t seed);
