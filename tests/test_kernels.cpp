@@ -27,9 +27,12 @@ namespace {
 #define VECTOR_TABLES_OR_SKIP(tables)                                         \
     const std::vector<const NrKernels *> tables = vector_tables();           \
     if (tables.empty())                                                      \
-    GTEST_SKIP() << "this processor runs the plain kernels only: no vector path to compare"
+    GTEST_SKIP() << (testsupport::plain_kernels_forced()                     \
+                         ? "plain kernels forced: the default run compares the paths" \
+                         : "this processor runs the plain kernels only: no vector path to compare")
 
 std::vector<const NrKernels *> vector_tables() {
+    if (testsupport::plain_kernels_forced()) return {};
     const NrKernels *all[4];
     const uint32 n = Nr_AvailableKernels(all);
     return std::vector<const NrKernels *>(all + 1, all + n);
@@ -193,6 +196,7 @@ TEST(KernelPaths, LongQuietGivesTheSameBits) {
 // table's arctangent, cosine and sine against the C library's, bit for bit.
 // bench/exhaustive_trig checks all 2^32 inputs.
 TEST(KernelPaths, TranscendentalsMatchTheCLibrary) {
+    if (testsupport::plain_kernels_forced()) GTEST_SKIP() << "the default run checks every table";
     std::vector<float> x;
     for (uint64_t b = 0; b < (uint64_t(1) << 32); b += 509) {
         const uint32_t bits = static_cast<uint32_t>(b);

@@ -20,7 +20,26 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "kernels/kernels.h"
+
 namespace testsupport {
+
+namespace {
+
+// TNC_KERNELS=plain in the environment runs every test of the binary on the
+// plain kernels, whatever the processor has.
+const bool kPlainForced = [] {
+    const char *k = std::getenv("TNC_KERNELS");
+    if (!k || std::strcmp(k, "plain") != 0) return false;
+    const NrKernels *tables[4];
+    Nr_AvailableKernels(tables);
+    Nr_ForceKernels(tables[0]);
+    return true;
+}();
+
+}  // namespace
+
+bool plain_kernels_forced() { return kPlainForced; }
 
 void append(Bytes &b, const std::string &text) { b.insert(b.end(), text.begin(), text.end()); }
 
@@ -145,7 +164,7 @@ pid_t spawn(const std::vector<std::string> &argv, int in_fd, int out_fd, int err
     std::vector<char *> args;
     for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
-    execv(args[0], args.data());
+    execvp(args[0], args.data());
     _exit(127);
 }
 
@@ -227,10 +246,11 @@ const std::string &tool_path() {
 
 std::vector<std::string> tool_command(const std::vector<std::string> &args) {
     std::vector<std::string> argv;
-    // A cross build runs the tool through the emulator it names.
+    // A cross build runs the tool through the emulator it names (its words
+    // separated by '|').
     const std::string emulator = TEST_EMULATOR;
     for (size_t start = 0; start < emulator.size();) {
-        size_t end = emulator.find(';', start);
+        size_t end = emulator.find('|', start);
         if (end == std::string::npos) end = emulator.size();
         if (end > start) argv.push_back(emulator.substr(start, end - start));
         start = end + 1;

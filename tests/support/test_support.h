@@ -90,6 +90,9 @@ std::vector<int16_t> mix(const std::vector<int16_t> &a, const std::vector<int16_
 std::vector<int16_t> golden_channel(uint32_t rate, uint32_t seed);
 // Interleaves equally long channels.
 std::vector<int16_t> interleave(const std::vector<std::vector<int16_t>> &channels);
+// Whether TNC_KERNELS=plain made this run take the plain kernels.
+bool plain_kernels_forced();
+
 // Feeds the whole blocks of `in` through an initialised record, Frame then
 // Restore, and returns what Restore wrote. `after_frame`, when given, runs
 // between the two calls with the index of the block.
