@@ -217,14 +217,15 @@ TEST(Plugin, ControlsOutsideTheirRangesAreClampedAndNaNMeansTheDefault) {
     EXPECT_EQ(run_with({nan, nan, nan, nan}), run_with({2.0f, -20.0f, 0.95f, 0.98f}));
 }
 
-TEST(Plugin, NonFiniteInputIsTakenAsSilence) {
+TEST(Plugin, NonFiniteAndSubnormalInputIsTakenAsSilence) {
     const uint32_t rate = 16000;
     Signal clean = to_float(golden_channel(rate, 2)), dirty = clean;
     const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                              -std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::quiet_NaN()};
+                              -std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::quiet_NaN(),
+                              std::numeric_limits<float>::denorm_min(), -1e-40f};
     for (size_t i = 0; i < 4000; ++i) {
         const size_t at = 3000 + 5 * i;
-        dirty[at] = specials[i % 4];
+        dirty[at] = specials[i % 6];
         clean[at] = 0.0f;
     }
     Host a(1, rate), b(1, rate);
