@@ -281,32 +281,4 @@ TEST(Plugin, SpeechOutputIsTheFlagOfTheLastBlock) {
     for (size_t k = 22; k <= 41; ++k) EXPECT_EQ(flags[k], 1.0f) << "block " << k;
 }
 
-TEST(Plugin, Lv2InterfaceGivesTheSameSamplesAsLadspa) {
-    const uint32_t rate = 44100;
-    const LV2_Descriptor *d = module().lv2(2);
-    ASSERT_NE(d, nullptr);
-    EXPECT_STREQ(module().lv2(1)->URI, "https://tarnwelnc.example.org/plugins/mono");
-    EXPECT_STREQ(d->URI, "https://tarnwelnc.example.org/plugins/stereo");
-    std::vector<Signal> in = {to_float(golden_channel(rate, 1)), to_float(golden_channel(rate, 2))};
-    Host ladspa(2, rate);
-    const std::vector<Signal> expected = ladspa.stream(in, 9, 4096);
-
-    LV2_Handle h = d->instantiate(d, rate, "", nullptr);
-    ASSERT_NE(h, nullptr);
-    float control[kAudio] = {2.0f, -20.0f, 0.95f, 0.98f, 0.0f, 0.0f};
-    for (unsigned p = 0; p < kAudio; ++p) d->connect_port(h, p, &control[p]);
-    std::vector<Signal> out(2, Signal(in[0].size()));
-    for (unsigned c = 0; c < 2; ++c) {
-        d->connect_port(h, kAudio + c, in[c].data());
-        d->connect_port(h, kAudio + 2 + c, out[c].data());
-    }
-    d->activate(h);
-    d->run(h, 0);
-    EXPECT_EQ(control[kLatency], 2047.0f);
-    d->run(h, static_cast<uint32_t>(in[0].size()));
-    d->deactivate(h);
-    d->cleanup(h);
-    EXPECT_EQ(out, expected);
-}
-
 }  // namespace
