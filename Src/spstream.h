@@ -22,7 +22,8 @@
    32768, rounded to the nearest integer (ties to even) and saturated to
    [-32768, 32767]; NaN and infinities become 0 (silence), so they never
    reach the suppressor's state. 16-bit samples pass unchanged. A float
-   that holds k / 32768 for an integer k is therefore taken exactly.
+   that holds k / 32768 for an integer k is therefore taken exactly, and
+   subnormal floats cost no more than others.
 
    The record owns no memory and allocates nothing; it may be copied. One
    record is used by one thread at a time; records are independent. */

@@ -56,17 +56,9 @@ Settings read_controls(const Instance *it) {
                     clamped(it->ports[kSmoothing], kSmoothing)};
 }
 
-// Subnormal samples become zero here, as their conversion to 16 bits would
-// make them anyway, because arithmetic on them is many times slower on
-// common processors. The exponent is tested as bits: no float operation
-// touches them.
-void take_input(float *to, const float *from, uint32_t n) {
-    for (uint32_t k = 0; k < n; ++k) {
-        uint32_t bits;
-        std::memcpy(&bits, from + k, sizeof bits);
-        to[k] = (bits & 0x7f800000u) == 0 ? 0.0f : from[k];
-    }
-}
+// Inputs are copied before any output is written: a host may hand the
+// same buffer to an input and an output port, even across channels.
+void take_input(float *to, const float *from, uint32_t n) { std::memcpy(to, from, n * sizeof(float)); }
 
 bool start_streams(Instance *it, const Settings &s) {
     for (unsigned c = 0; c < it->channels; ++c)
