@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "Src/spsubst.h"
-#include "tools_sdk/wav.h"
+#include "tools_sdk/wav_stream.h"
 
 namespace {
 
@@ -85,10 +85,10 @@ bool parse_arguments(char **argv, Settings *s) {
     return true;
 }
 
-bool supported_format(const WAV_HEADER &h) {
+bool supported_format(const TWavReader &r) {
     // Data are read as 16-bit samples, and there is one suppressor per
     // channel for at most two channels.
-    return h.AudioFormat <= 1 && h.BitsPerSample == 16 && h.Channels >= 1 && h.Channels <= 2;
+    return WavReader_Is16BitPcm(&r) && r.format.channels <= 2;
 }
 
 bool is_regular_file(const char *path) {
@@ -103,10 +103,10 @@ bool names_same_file(FILE *input, const char *outFile) {
     return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
 }
 
-void print_settings(const Settings &s, const WAV_HEADER &h) {
+void print_settings(const Settings &s, const TWavFormat &f) {
     printf("\nFormat of input file: %s\n", s.inpFile);
-    printf("  Sampling rate: %u Hz, Channels: %d\n", static_cast<unsigned>(h.SampleRate),
-           static_cast<int>(h.Channels));
+    printf("  Sampling rate: %u Hz, Channels: %d\n", static_cast<unsigned>(f.rate),
+           static_cast<int>(f.channels));
     puts("Parameters of Tarnwel's Noise Cancellation:");
     printf("  Mode substration: %d\n", s.kindMode);
     printf("  Limitation suppression: %.2f\n", static_cast<double>(s.pSdb));
@@ -115,19 +115,6 @@ void print_settings(const Settings &s, const WAV_HEADER &h) {
     puts(kSeparator);
     puts("Start process ...");
     puts(kSeparator);
-}
-
-// How many data bytes to stream: the announced data chunk, or everything up
-// to the end of the file when the size is a placeholder (0 or 0xFFFFFFFF)
-// or runs past the end.
-uint64_t data_bytes_to_read(FILE *input, const WAV_HEADER &h) {
-    const uint64_t unbounded = UINT64_MAX;
-    if (h.DataSize == 0 || h.DataSize == 0xFFFFFFFFu) return unbounded;
-    struct stat st;
-    const off_t start = ftello(input);
-    if (start < 0 || fstat(fileno(input), &st) != 0) return unbounded;
-    if (static_cast<uint64_t>(start) + h.DataSize > static_cast<uint64_t>(st.st_size)) return unbounded;
-    return h.DataSize;
 }
 
 // A progress line on standard error, drawn only when that is a terminal so
@@ -165,63 +152,43 @@ TSpectSubtract me[2];
 
 enum class RunEnd { Done, ReadError, WriteError, NoMemory };
 
-struct Stream {
-    FILE *input;
-    FILE *output;
-    unsigned channels;
-    uint32 rate;
-    uint32 lenHalf;
-    uint64_t budget;   // data bytes still to be read
-    uint32_t sizeOut;  // samples per channel written so far
-};
-
-RunEnd process_blocks(Stream &st) {
-    const size_t block = static_cast<size_t>(st.channels) * st.lenHalf;
-    const uint64_t block_bytes = block * sizeof(int16);
-    int16 *tmpbuf = static_cast<int16 *>(std::malloc(st.lenHalf * sizeof(int16)));
-    int16 *inpbuf = static_cast<int16 *>(std::malloc(block_bytes));
+RunEnd process_blocks(TWavReader &in, TWavWriter &out, uint32 lenHalf) {
+    const unsigned channels = in.format.channels;
+    const size_t block = static_cast<size_t>(channels) * lenHalf;
+    int16 *tmpbuf = static_cast<int16 *>(std::malloc(lenHalf * sizeof(int16)));
+    int16 *inpbuf = static_cast<int16 *>(std::malloc(block * sizeof(int16)));
     int16 *outbuf = static_cast<int16 *>(std::calloc(block, sizeof(int16)));
     RunEnd end = RunEnd::Done;
     if (!tmpbuf || !inpbuf || !outbuf) end = RunEnd::NoMemory;
 
-    Progress progress{isatty(2) == 1 && st.rate > 0, st.budget == UINT64_MAX ? 0 : st.budget,
-                      2.0 * st.channels * st.rate};
+    const uint64_t frame_bytes = 2u * channels;
+    Progress progress{isatty(2) == 1 && in.format.rate > 0,
+                      in.remaining == UINT64_MAX ? 0 : in.remaining,
+                      double(frame_bytes) * in.format.rate};
 
-    // DataSize and the RIFF size are 32-bit fields.
-    const uint64_t max_data = UINT32_MAX - 64;
-    while (end == RunEnd::Done && st.budget >= block_bytes &&
-           uint64_t(st.sizeOut) * st.channels * 2 + block_bytes <= max_data) {
-        if (std::fread(inpbuf, sizeof(int16), block, st.input) < block) {
-            if (std::ferror(st.input)) end = RunEnd::ReadError;
+    // The header's sizes are 32-bit fields: the output ends where they do.
+    while (end == RunEnd::Done && WavWriter_Room(&out) >= lenHalf) {
+        if (WavReader_Read16(&in, inpbuf, lenHalf) < lenHalf) {
+            if (WavReader_Failed(&in)) end = RunEnd::ReadError;
             break;
         }
-        if (st.budget != UINT64_MAX) st.budget -= block_bytes;
-        for (unsigned n = 0; n < st.channels; ++n) {
-            for (uint32 j = 0; j < st.lenHalf; ++j) tmpbuf[j] = inpbuf[j * st.channels + n];
+        for (unsigned n = 0; n < channels; ++n) {
+            for (uint32 j = 0; j < lenHalf; ++j) tmpbuf[j] = inpbuf[j * channels + n];
             SpectSubtract_Frame(&me[n], 1, tmpbuf);
             SpectSubtract_Restore(&me[n], tmpbuf);
-            for (uint32 j = 0; j < st.lenHalf; ++j) outbuf[j * st.channels + n] = tmpbuf[j];
+            for (uint32 j = 0; j < lenHalf; ++j) outbuf[j * channels + n] = tmpbuf[j];
         }
-        if (std::fwrite(outbuf, sizeof(int16), block, st.output) < block) {
+        if (!WavWriter_Write16(&out, outbuf, lenHalf)) {
             end = RunEnd::WriteError;
             break;
         }
-        st.sizeOut += st.lenHalf;
-        progress.update(uint64_t(st.sizeOut) * st.channels * 2);
+        progress.update(out.frames * frame_bytes);
     }
     progress.clear();
     std::free(tmpbuf);
     std::free(inpbuf);
     std::free(outbuf);
     return end;
-}
-
-// Rewrites the header in place with the true data size. An output that
-// cannot be repositioned (a pipe) keeps the provisional header.
-bool finish_output(FILE *output, WAV_HEADER &WavOut) {
-    if (std::fflush(output) != 0) return false;
-    if (fseeko(output, 0, SEEK_SET) == 0) WavOut.SaveToFile(output);
-    return std::fflush(output) == 0 && !std::ferror(output);
 }
 
 int fail_output(FILE *input, FILE *output, const char *outFile, const char *message) {
@@ -255,15 +222,13 @@ int main(int argc, char **argv) {
     }
     std::setvbuf(input, inputBuffer, _IOFBF, sizeof inputBuffer);
 
-    WAV_HEADER WavInp;
-    try {
-        WavInp.LoadFromFile(input);
-    } catch (const std::string &what) {
+    TWavReader reader;
+    if (!WavReader_Open(&reader, input)) {
         std::fclose(input);
-        puts(what.c_str());
+        puts("Unknown format");
         return 1;
     }
-    if (!supported_format(WavInp)) {
+    if (!supported_format(reader)) {
         puts("Input file must be Windows PCM, 16 bits linear");
         std::fclose(input);
         puts("Press enter key to exit.");
@@ -280,31 +245,29 @@ int main(int argc, char **argv) {
     }
     std::setvbuf(output, outputBuffer, _IOFBF, sizeof outputBuffer);
 
-    print_settings(s, WavInp);
+    print_settings(s, reader.format);
 
+    const TWavFormat &format = reader.format;
     const int8 mode = static_cast<int8>(s.kindMode);
-    SpectSubtract_Init(&me[0], WavInp.SampleRate, mode, s.pSdb, s.pNn, s.pMn);
-    SpectSubtract_Init(&me[1], WavInp.SampleRate, mode, s.pSdb, s.pNn, s.pMn);
+    SpectSubtract_Init(&me[0], format.rate, mode, s.pSdb, s.pNn, s.pMn);
+    SpectSubtract_Init(&me[1], format.rate, mode, s.pSdb, s.pNn, s.pMn);
     const uint32 lenHalf = me[0].lenHalf;
-    const unsigned channels = WavInp.Channels;
 
-    WAV_HEADER WavOut = WavInp;
-    const uint32_t sizeInp = WavInp.DataSize / (2u * channels);
+    // The provisional header counts the whole blocks the data chunk
+    // announces.
+    const uint32_t sizeInp = format.data_size / (2u * format.channels);
     const uint32_t szK = sizeInp / static_cast<uint32_t>(lenHalf);
-    WavOut.DataSize = static_cast<uint32_t>(szK * lenHalf * 2u * channels);
-    WavOut.SaveToFile(output);
-
-    Stream st{input, output, channels, WavInp.SampleRate,
-              lenHalf, data_bytes_to_read(input, WavInp), 0};
-    const RunEnd end = std::ferror(output) ? RunEnd::WriteError : process_blocks(st);
+    TWavWriter writer;
+    const RunEnd end = WavWriter_Begin(&writer, output, &format, static_cast<uint32_t>(szK * lenHalf))
+                           ? process_blocks(reader, writer, lenHalf)
+                           : RunEnd::WriteError;
 
     SpectSubtract_Destroyed(&me[0]);
     SpectSubtract_Destroyed(&me[1]);
     if (end == RunEnd::WriteError) return fail_output(input, output, s.outFile, kCantWrite);
     if (end == RunEnd::NoMemory) return fail_output(input, output, s.outFile, "Out of memory");
 
-    WavOut.DataSize = static_cast<uint32_t>(st.sizeOut * 2u * channels);
-    if (!finish_output(output, WavOut)) return fail_output(input, output, s.outFile, kCantWrite);
+    if (!WavWriter_Finish(&writer)) return fail_output(input, output, s.outFile, kCantWrite);
     std::fclose(input);
     if (std::fclose(output) != 0) {
         if (is_regular_file(s.outFile)) std::remove(s.outFile);

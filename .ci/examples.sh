@@ -3,7 +3,7 @@
 # examples against the installed package, once through find_package and once
 # through pkg-config, and runs both builds on the bundled sample:
 #   - the shared library exports only the public interface;
-#   - nr_wav writes the same samples as the installed test_wav;
+#   - nr_wav writes the same file as the installed test_wav;
 #   - nr_pipe's output is exactly as long as its input, lines up with it, and
 #     has less noise in the noise-only first second.
 set -euo pipefail
@@ -57,7 +57,7 @@ power() {
 for build in by-cmake by-pkgconfig; do
   bin="$TMP/$build"
   "$bin/nr_wav" "$SAMPLE" "$TMP/c.wav"
-  cmp <(tail -c +45 "$TMP/c.wav") <(tail -c +57 "$TMP/ref.wav") ||
+  cmp "$TMP/c.wav" "$TMP/ref.wav" ||
     fail "$build: nr_wav and test_wav disagree"
 
   "$bin/nr_pipe" 16000 <"$TMP/in.raw" >"$TMP/out.raw"

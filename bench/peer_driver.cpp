@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "wav.h"
+#include "wav_stream.h"
 
 int peer_main(int argc, char **argv, PeerFactory make) {
     if (argc < 3) {
@@ -15,49 +15,43 @@ int peer_main(int argc, char **argv, PeerFactory make) {
         std::printf("cannot read %s\n", argv[1]);
         return 1;
     }
-    WAV_HEADER h;
-    try {
-        h.LoadFromFile(in);
-    } catch (const std::string &what) {
-        std::printf("%s\n", what.c_str());
+    TWavReader reader;
+    if (!WavReader_Open(&reader, in)) {
+        std::printf("Unknown format\n");
         std::fclose(in);
         return 1;
     }
-    if (h.AudioFormat > 1 || h.BitsPerSample != 16 || h.Channels < 1 || h.Channels > 2) {
+    const TWavFormat &f = reader.format;
+    if (!WavReader_Is16BitPcm(&reader) || f.channels > 2) {
         std::printf("only 16-bit PCM, mono or stereo\n");
         std::fclose(in);
         return 1;
     }
     std::string why;
-    std::unique_ptr<PeerDenoiser> peer = make(h.SampleRate, h.Channels, &why);
+    std::unique_ptr<PeerDenoiser> peer = make(f.rate, f.channels, &why);
     if (!peer) {
         std::printf("n/a: %s\n", why.c_str());
         std::fclose(in);
         return kPeerUnsupported;
     }
     FILE *out = std::fopen(argv[2], "wb");
-    if (!out) {
+    TWavWriter writer;
+    if (!out || !WavWriter_Begin(&writer, out, &f, 0)) {
         std::printf("cannot write %s\n", argv[2]);
         std::fclose(in);
+        if (out) std::fclose(out);
         return 1;
     }
-    const size_t block = peer->block_frames() * h.Channels;
-    std::vector<int16_t> buf(block);
-    uint64_t left = h.DataSize / 2, written = 0;
-    WAV_HEADER o = h;
-    o.SaveToFile(out);
+    const size_t frames = peer->block_frames();
+    std::vector<int16_t> buf(frames * f.channels);
     bool ok = true;
-    while (left >= block && std::fread(buf.data(), 2, block, in) == block) {
-        left -= block;
-        if (!peer->process(buf.data()) || std::fwrite(buf.data(), 2, block, out) != block) {
+    while (WavReader_Read16(&reader, buf.data(), frames) == frames) {
+        if (!peer->process(buf.data()) || !WavWriter_Write16(&writer, buf.data(), frames)) {
             ok = false;
             break;
         }
-        written += block;
     }
-    o.DataSize = static_cast<uint32_t>(written * 2);
-    std::fseek(out, 0, SEEK_SET);
-    o.SaveToFile(out);
+    ok = ok && !WavReader_Failed(&reader) && WavWriter_Finish(&writer);
     std::fclose(in);
     ok = std::fclose(out) == 0 && ok;
     if (!ok) std::printf("processing failed\n");

@@ -66,6 +66,7 @@ install(TARGETS tarnwelnc_core tarnwelnc_shared tarnwelnc_wav
 install(TARGETS test_wav RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The generated tables' headers are internal.
 install(FILES Src/spsubst.h Src/spstream.h Src/FFTnrc.h Src/nrtypes.h tools_sdk/wav.h
+              tools_sdk/wav_stream.h
         DESTINATION ${TARNWELNC_INCLUDE_SUBDIR})
 install(FILES docs/test_wav.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
