@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Hardening checks, run by .ci/run after the regular test suite: the whole
 # test suite under AddressSanitizer and UndefinedBehaviorSanitizer (built by
-# g++, the compiler of the regular build), then the WAV fuzzer (clang) for a
-# bounded time. Any sanitizer report fails the run.
+# g++, the compiler of the regular build), then the WAV fuzzer and the core
+# interface's fuzzer (clang) for a bounded time each. Any sanitizer report
+# fails the run.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -36,9 +37,9 @@ if [ -n "$(ls -A "$logs")" ]; then
 fi
 [ "$status" -eq 0 ] || exit "$status"
 
-cmake -S . -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
       -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DTNC_FUZZ=ON
-cmake --build "$fuzz" --target wav_fuzz
+cmake --build "$fuzz" --target wav_fuzz core_fuzz
 
 # The committed seeds stay as they are; new inputs go to a scratch corpus.
 work="$fuzz/corpus"
@@ -46,3 +47,8 @@ rm -rf "$work" "$fuzz/artifacts" && mkdir -p "$work" "$fuzz/artifacts"
 "$fuzz/fuzz/wav_fuzz" -dict=fuzz/wav.dict -max_total_time="$fuzz_seconds" -timeout=10 \
   -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$fuzz/artifacts/" \
   "$work" fuzz/corpus
+
+# The core's interface: random call sequences on every kernel path.
+rm -rf "$fuzz/core-corpus" && mkdir -p "$fuzz/core-corpus"
+"$fuzz/fuzz/core_fuzz" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+  -print_final_stats=1 -artifact_prefix="$fuzz/artifacts/" "$fuzz/core-corpus"

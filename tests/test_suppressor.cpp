@@ -158,6 +158,38 @@ TEST(SuppressorConfig, InitRestartsFromAnyContents) {
     EXPECT_EQ(dirty.process(in), expected);
 }
 
+// A record Init has not prepared (zeroed, destroyed, or overwritten with
+// junk) makes Frame, Equalizer and Restore do nothing: the record and the
+// caller's buffers stay as they were, whatever its fields claim.
+TEST(SuppressorConfig, CallsOnAnUnpreparedRecordDoNothing) {
+    auto rec = std::make_unique<TSpectSubtract>();
+    auto copy = std::make_unique<TSpectSubtract>();
+    const std::vector<int16_t> noise = white_noise(1024, 3000.0, 5);
+    auto untouched = [&](const char *what) {
+        SCOPED_TRACE(what);
+        std::memcpy(copy.get(), rec.get(), sizeof(TSpectSubtract));
+        std::vector<int16> block(noise.begin(), noise.end());
+        std::vector<mfloat> gains(4, 0.5f);
+        SpectSubtract_Frame(rec.get(), 1, block.data());
+        SpectSubtract_Equalizer(rec.get(), 4, gains.data());
+        SpectSubtract_Restore(rec.get(), block.data());
+        EXPECT_EQ(0, std::memcmp(copy.get(), rec.get(), sizeof(TSpectSubtract)));
+        EXPECT_EQ(std::vector<int16_t>(block.begin(), block.end()), noise);
+    };
+    std::memset(rec.get(), 0, sizeof(TSpectSubtract));
+    untouched("zeroed");
+    SpectSubtract_Reset(rec.get(), 2, -20.0f, 0.95f, 0.98f);
+    untouched("zeroed, then Reset");
+    SpectSubtract_Init(rec.get(), 16000, 2, -20.0f, 0.95f, 0.98f);
+    SpectSubtract_Destroyed(rec.get());
+    untouched("destroyed");
+    std::memset(rec.get(), 0x7f, sizeof(TSpectSubtract));
+    untouched("junk");
+    SpectSubtract_Init(rec.get(), 16000, 2, -20.0f, 0.95f, 0.98f);
+    rec->offset_wn = 4000;  // a window past the table
+    untouched("window out of place");
+}
+
 TEST(SuppressorConfig, WindowsArePeriodicHannBitForBit) {
     const Row rows[] = {kA, kB, kC, kD, kE, kF};
     for (const Row &r : rows) {
