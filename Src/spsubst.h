@@ -5,15 +5,49 @@
        SpectSubtract_Frame(&rec, 1, block);
        SpectSubtract_Equalizer(&rec, n, gains);   (optional)
        SpectSubtract_Restore(&rec, block);
-   Restore returns the cleaned version of the block passed to the previous
-   Frame call: the output lags the input by lenHalf samples. The record owns
-   no memory; hosts may place it anywhere.
 
+   Samples: 16-bit signed integers at full scale (-32768 .. 32767); the
+   output saturates to -32767 .. 32767.
+   Block length: read lenHalf after Init; it follows the sampling rate:
+       6000 Hz: 90; 8000 Hz: 120; 20000 Hz and below otherwise (11025,
+       16000, ...): 190; 20001 .. 30000 (22050, ...): 300; 30001 .. 43999
+       (32000, ...): 480; 44000 and above (44100, 48000, ...): 1024.
+   Delay: Restore returns the cleaned version of the block passed to the
+   previous Frame call, so the output lags the input by exactly lenHalf
+   samples; the first block out is the cleaned silence before the stream.
+   Feed one block of zeros after the last to get the last one out.
+   Parameters (Init and Reset):
+       kind_subst  suppression mode: 0 decision-directed gain on the
+                   magnitude after subtraction (gentle); 1 the tracked noise
+                   subtracted under a Wiener gain; 2 Wiener gain with a floor
+                   of the noise at the limit (most natural); 3 Wiener gain
+                   alone (strongest). Values above 3 act as 3; negative
+                   values mix the rules of 0 and 3 and are not a mode.
+       pSdb        suppression limit in dB, <= 0 (-80 .. 0 useful): how far a
+                   noise-only bin may be pulled down; 0 or more means none.
+       pNn         noise adaptation rate in [0.8, 1): weight of the old noise
+                   estimate per frame; higher adapts more slowly.
+       pMn         musical-noise reduction in [0.8, 1): weight of the previous
+                   frame's estimate in the a-priori SNR.
+   Other values, NaN and infinities included, are taken as they are: no
+   call goes outside the record for any of them, but the output is then
+   not meaningful (a NaN parameter gives silence).
    Digital silence: a frame whose samples are all exactly zero changes no
    estimate (noise floor, speech detector, mean spectra, gains) and comes
    out as silence, with stateVad 0. So whole blocks of zeros before a stream
    only delay its output by as many blocks, and a pause of zeros leaves the
-   noise reduction as it was before the pause. */
+   noise reduction as it was before the pause.
+   The record: about 80 KB (sizeof (TSpectSubtract)), plain data that owns
+   no memory, so hosts may place it anywhere and copy it; nothing is ever
+   allocated. A host may read SampleRate, len, lenHalf, nfft, wmax (bins in
+   use), stateVad (speech flag of the latest frame, 1 or 0) and, between
+   Frame and Restore, psdX (output magnitudes of bins 0 .. wmax - 1, which
+   Equalizer scales); Channels is the host's own. Everything else is
+   internal state. Frame, Equalizer and Restore do nothing to a record that
+   Init has not prepared (never initialised, destroyed, or overwritten).
+   Threads: one record is used by one thread at a time; records are
+   independent, and the constant tables are read-only, so any number of
+   records may run on any threads at once. */
 #ifndef SPSUBST_H
 #define SPSUBST_H
 
@@ -74,24 +108,27 @@ typedef struct TProductInfo {
 
 extern TARNWELNC_API const TProductInfo SpectSubtract_Info;
 
-/* Starts (or restarts) a stream at SampleRate Hz. kind_subst 0 .. 3,
-   pSdb <= 0 dB, pNn and pMn in [0.8, 1); the host checks the ranges. */
+/* Starts (or restarts) a stream at SampleRate Hz (any value; the rates
+   above fix the frame), with the parameters above. The host checks them. */
 TARNWELNC_API void SpectSubtract_Init(TSpectSubtract *it, uint32 SampleRate,
                                       int8 kind_subst, mfloat pSdb, mfloat pNn,
                                       mfloat pMn);
-/* Replaces the four user parameters between any two blocks. */
+/* Replaces the four parameters between any two blocks, keeping every
+   estimate: the next block is cleaned with them. */
 TARNWELNC_API void SpectSubtract_Reset(TSpectSubtract *it, int8 kind_subst,
                                        mfloat pSdb, mfloat pNn, mfloat pMn);
 /* Ends the record's use; only Init may follow. */
 TARNWELNC_API void SpectSubtract_Destroyed(TSpectSubtract *it);
 
-/* Analyses lenHalf new samples. ActiveSig != 0 prepares the cleaned block,
-   0 the estimated noise. inpS is fully read before returning. */
+/* Analyses lenHalf new samples from inpS. ActiveSig != 0 prepares the
+   cleaned block, 0 the estimated noise. inpS is fully read before returning
+   and may be the buffer Restore writes. */
 TARNWELNC_API void SpectSubtract_Frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS);
 /* Scales the prepared spectrum by sizeMulAm gains spread from 0 Hz to half
    the sampling rate (no interpolation); does nothing for sizeMulAm < 1. */
 TARNWELNC_API void SpectSubtract_Equalizer(TSpectSubtract *it, int32 sizeMulAm, const mfloat *MulAm);
-/* Writes lenHalf cleaned samples; outS may be the block given to Frame. */
+/* Writes lenHalf cleaned samples to outS: the block given to the previous
+   Frame, cleaned. outS may be the block given to Frame. */
 TARNWELNC_API void SpectSubtract_Restore(TSpectSubtract *it, int16 *outS);
 
 /* r[i] = x[i] for i < j, ascending. */

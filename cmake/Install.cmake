@@ -19,8 +19,9 @@ target_compile_options(tarnwelnc_shared PRIVATE ${_tarnwelnc_core_options})
 if(_tarnwelnc_core_defines)
   target_compile_definitions(tarnwelnc_shared PRIVATE ${_tarnwelnc_core_defines})
 endif()
-target_include_directories(tarnwelnc_shared PUBLIC
-                           $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/Src>)
+target_include_directories(tarnwelnc_shared
+                           PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/Src
+                           PUBLIC $<BUILD_INTERFACE:${TNC_PUBLIC_INCLUDE}>)
 target_link_libraries(tarnwelnc_shared PRIVATE m)
 target_link_options(tarnwelnc_shared PRIVATE LINKER:--no-undefined)
 set_target_properties(tarnwelnc_shared PROPERTIES
@@ -65,8 +66,7 @@ install(TARGETS tarnwelnc_core tarnwelnc_shared tarnwelnc_wav
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS test_wav RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The generated tables' headers are internal.
-install(FILES Src/spsubst.h Src/spstream.h Src/FFTnrc.h Src/nrtypes.h tools_sdk/wav.h
-              tools_sdk/wav_stream.h
+install(FILES ${TNC_PUBLIC_HEADERS} tools_sdk/wav.h tools_sdk/wav_stream.h
         DESTINATION ${TARNWELNC_INCLUDE_SUBDIR})
 install(FILES docs/test_wav.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
