@@ -2,10 +2,16 @@
 // per channel, streaming block by block.
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -149,45 +155,212 @@ struct Progress {
 };
 
 TSpectSubtract me[2];
+// The mono pipeline's second record: it runs Restore for me[0].
+TSpectSubtract synthesis;
 
 enum class RunEnd { Done, ReadError, WriteError, NoMemory };
 
+// The file is cleaned in batches of whole blocks, about four seconds each,
+// by two workers where the machine has two cores: for stereo one per
+// channel; for mono one runs Frame on a batch while the other runs Restore
+// on the batch before, on a record of its own. Both are exact: channels
+// are independent, and Restore takes nothing from Frame but the magnitudes
+// and phases it prepared, which travel with the batch. The main thread
+// reads and writes the batches in order.
+struct Batch {
+    std::vector<int16> in, out;       // interleaved sample frames
+    std::vector<float> spectra;       // mono: psdX and phasa of each block
+    size_t blocks = 0;
+};
+
+class Cleaner {
+public:
+    Cleaner(unsigned channels, uint32 lenHalf, uint32 rate)
+        : channels_(channels), len_(lenHalf),
+          per_batch_(std::min<size_t>(kMaxBlocks, std::max<size_t>(1, 4 * size_t(rate) / lenHalf))),
+          bins_(me[0].wmax) {
+        for (Batch &b : ring_) {
+            b.in.resize(per_batch_ * len_ * channels_);
+            b.out.resize(b.in.size());
+            if (channels_ == 1) b.spectra.resize(per_batch_ * 2 * bins_);
+        }
+    }
+    size_t blocks_per_batch() const { return per_batch_; }
+    size_t frames_per_block() const { return len_; }
+    Batch &slot(uint64_t batch) { return ring_[batch % kSlots]; }
+
+    // Stage 0 cleans channel 0 (mono: analyses it), stage 1 cleans channel 1
+    // (mono: synthesises channel 0).
+    void run_stage(int stage, Batch &b) {
+        if (channels_ == 2) {
+            clean_channel(stage, b);
+        } else if (stage == 0) {
+            analyse(b);
+        } else {
+            synthesise(b);
+        }
+    }
+
+private:
+    static const int kSlots = 3;
+    static const size_t kMaxBlocks = 512;  // what a rate far above the usual ones would ask
+
+    void clean_channel(unsigned n, Batch &b) {
+        std::vector<int16> block(len_);
+        for (size_t k = 0; k < b.blocks; ++k) {
+            const int16 *in = b.in.data() + k * len_ * channels_;
+            int16 *out = b.out.data() + k * len_ * channels_;
+            for (uint32 j = 0; j < len_; ++j) block[j] = in[j * channels_ + n];
+            SpectSubtract_Frame(&me[n], 1, block.data());
+            SpectSubtract_Restore(&me[n], block.data());
+            for (uint32 j = 0; j < len_; ++j) out[j * channels_ + n] = block[j];
+        }
+    }
+    void analyse(Batch &b) {
+        for (size_t k = 0; k < b.blocks; ++k) {
+            SpectSubtract_Frame(&me[0], 1, b.in.data() + k * len_);
+            float *spectrum = b.spectra.data() + k * 2 * bins_;
+            std::memcpy(spectrum, me[0].psdX, bins_ * sizeof(float));
+            std::memcpy(spectrum + bins_, me[0].phasa, bins_ * sizeof(float));
+        }
+    }
+    void synthesise(Batch &b) {
+        for (size_t k = 0; k < b.blocks; ++k) {
+            const float *spectrum = b.spectra.data() + k * 2 * bins_;
+            std::memcpy(synthesis.psdX, spectrum, bins_ * sizeof(float));
+            std::memcpy(synthesis.phasa, spectrum + bins_, bins_ * sizeof(float));
+            SpectSubtract_Restore(&synthesis, b.out.data() + k * len_);
+        }
+    }
+
+    const unsigned channels_;
+    const uint32 len_;
+    const size_t per_batch_;
+    const uint32 bins_;
+    Batch ring_[kSlots];
+
+public:
+    static int slots() { return kSlots; }
+};
+
+// Batch bookkeeping shared by the main thread and the two workers: how many
+// batches are read, how many each stage has finished, how many are written.
+struct Flow {
+    std::mutex m;
+    std::condition_variable changed;
+    uint64_t read = 0, written = 0, staged[2] = {0, 0};
+    bool input_done = false, abort = false;
+};
+
+void worker(Cleaner &c, Flow &f, int stage, bool after_other) {
+    for (uint64_t b = 0;; ++b) {
+        {
+            std::unique_lock<std::mutex> lock(f.m);
+            f.changed.wait(lock, [&] {
+                return f.abort || (after_other ? f.staged[0] > b : f.read > b) ||
+                       (f.input_done && f.read <= b);
+            });
+            if (f.abort || (f.read <= b && f.input_done)) return;
+        }
+        c.run_stage(stage, c.slot(b));
+        {
+            std::lock_guard<std::mutex> lock(f.m);
+            f.staged[stage] = b + 1;
+        }
+        f.changed.notify_all();
+    }
+}
+
+// Reads a batch of whole blocks; false at the end of the input. The output
+// ends where its header's 32-bit sizes do: `pending` frames are read but
+// not yet written.
+bool read_batch(TWavReader &in, TWavWriter &out, uint64_t pending, Cleaner &c, Batch &b,
+                RunEnd *end) {
+    const size_t len = c.frames_per_block();
+    size_t want = c.blocks_per_batch();
+    const uint64_t room = (WavWriter_Room(&out) - pending) / len;
+    if (room < want) want = static_cast<size_t>(room);
+    const size_t frames = WavReader_Read16(&in, b.in.data(), want * len);
+    b.blocks = frames / len;
+    if (frames < want * len && WavReader_Failed(&in)) *end = RunEnd::ReadError;
+    return b.blocks == want && want > 0;
+}
+
 RunEnd process_blocks(TWavReader &in, TWavWriter &out, uint32 lenHalf) {
     const unsigned channels = in.format.channels;
-    const size_t block = static_cast<size_t>(channels) * lenHalf;
-    int16 *tmpbuf = static_cast<int16 *>(std::malloc(lenHalf * sizeof(int16)));
-    int16 *inpbuf = static_cast<int16 *>(std::malloc(block * sizeof(int16)));
-    int16 *outbuf = static_cast<int16 *>(std::calloc(block, sizeof(int16)));
     RunEnd end = RunEnd::Done;
-    if (!tmpbuf || !inpbuf || !outbuf) end = RunEnd::NoMemory;
-
+    Cleaner *cleaner = nullptr;
+    try {
+        cleaner = new Cleaner(channels, lenHalf, in.format.rate);
+    } catch (const std::bad_alloc &) {
+        return RunEnd::NoMemory;
+    }
     const uint64_t frame_bytes = 2u * channels;
     Progress progress{isatty(2) == 1 && in.format.rate > 0,
                       in.remaining == UINT64_MAX ? 0 : in.remaining,
                       double(frame_bytes) * in.format.rate};
 
-    // The header's sizes are 32-bit fields: the output ends where they do.
-    while (end == RunEnd::Done && WavWriter_Room(&out) >= lenHalf) {
-        if (WavReader_Read16(&in, inpbuf, lenHalf) < lenHalf) {
-            if (WavReader_Failed(&in)) end = RunEnd::ReadError;
-            break;
+    Flow flow;
+    const bool threads = std::thread::hardware_concurrency() >= 2;
+    std::thread workers[2];
+    if (threads) {
+        workers[0] = std::thread(worker, std::ref(*cleaner), std::ref(flow), 0, false);
+        workers[1] = std::thread(worker, std::ref(*cleaner), std::ref(flow), 1, channels == 1);
+    }
+    // Reads while a slot is free and input remains, else writes the oldest
+    // batch once both stages are done with it.
+    bool more = true;
+    uint64_t frames_read = 0;
+    for (uint64_t next_write = 0;;) {
+        if (more && end == RunEnd::Done) {
+            bool slot_free;
+            {
+                std::lock_guard<std::mutex> lock(flow.m);
+                slot_free = flow.read < flow.written + Cleaner::slots();
+            }
+            if (slot_free) {
+                Batch &b = cleaner->slot(flow.read);
+                more = read_batch(in, out, frames_read - out.frames, *cleaner, b, &end);
+                frames_read += b.blocks * lenHalf;
+                {
+                    std::lock_guard<std::mutex> lock(flow.m);
+                    if (b.blocks > 0) ++flow.read;
+                    flow.input_done = !more || end != RunEnd::Done;
+                }
+                flow.changed.notify_all();
+                if (!threads && b.blocks > 0) {
+                    cleaner->run_stage(0, b);
+                    cleaner->run_stage(1, b);
+                    flow.staged[0] = flow.staged[1] = flow.read;
+                }
+                continue;
+            }
         }
-        for (unsigned n = 0; n < channels; ++n) {
-            for (uint32 j = 0; j < lenHalf; ++j) tmpbuf[j] = inpbuf[j * channels + n];
-            SpectSubtract_Frame(&me[n], 1, tmpbuf);
-            SpectSubtract_Restore(&me[n], tmpbuf);
-            for (uint32 j = 0; j < lenHalf; ++j) outbuf[j * channels + n] = tmpbuf[j];
+        {
+            std::unique_lock<std::mutex> lock(flow.m);
+            if (next_write >= flow.read && flow.input_done) break;
+            flow.changed.wait(lock, [&] { return flow.staged[0] > next_write && flow.staged[1] > next_write; });
         }
-        if (!WavWriter_Write16(&out, outbuf, lenHalf)) {
+        Batch &b = cleaner->slot(next_write);
+        if (!WavWriter_Write16(&out, b.out.data(), b.blocks * lenHalf)) {
             end = RunEnd::WriteError;
+            std::lock_guard<std::mutex> lock(flow.m);
+            flow.abort = true;
+            flow.changed.notify_all();
             break;
         }
+        ++next_write;
+        {
+            std::lock_guard<std::mutex> lock(flow.m);
+            flow.written = next_write;
+        }
+        flow.changed.notify_all();
         progress.update(out.frames * frame_bytes);
     }
+    for (std::thread &t : workers)
+        if (t.joinable()) t.join();
     progress.clear();
-    std::free(tmpbuf);
-    std::free(inpbuf);
-    std::free(outbuf);
+    delete cleaner;
     return end;
 }
 
@@ -251,6 +424,7 @@ int main(int argc, char **argv) {
     const int8 mode = static_cast<int8>(s.kindMode);
     SpectSubtract_Init(&me[0], format.rate, mode, s.pSdb, s.pNn, s.pMn);
     SpectSubtract_Init(&me[1], format.rate, mode, s.pSdb, s.pNn, s.pMn);
+    SpectSubtract_Init(&synthesis, format.rate, mode, s.pSdb, s.pNn, s.pMn);
     const uint32 lenHalf = me[0].lenHalf;
 
     // The provisional header counts the whole blocks the data chunk
@@ -264,6 +438,7 @@ int main(int argc, char **argv) {
 
     SpectSubtract_Destroyed(&me[0]);
     SpectSubtract_Destroyed(&me[1]);
+    SpectSubtract_Destroyed(&synthesis);
     if (end == RunEnd::WriteError) return fail_output(input, output, s.outFile, kCantWrite);
     if (end == RunEnd::NoMemory) return fail_output(input, output, s.outFile, "Out of memory");
 

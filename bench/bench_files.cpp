@@ -1,10 +1,10 @@
-// Whole-file benchmark: generates noisy and silent WAV files of a few
-// minutes (8 kHz mono, 16 kHz mono, 44.1 kHz stereo), runs every program on
-// each of them several times as a child process, and prints a table of the
-// real-time factor (seconds of audio per second of processing, best run)
-// and the peak resident memory. Processing time is the process's CPU time
-// (user and system), which other work on the machine disturbs far less
-// than the wall time it also shows.
+// Whole-file benchmark: generates noisy and silent WAV files of ten minutes
+// (8 kHz mono, 16 kHz mono, 44.1 kHz and 48 kHz stereo), runs every program
+// on each of them several times as a child process, and prints two tables:
+// the real-time factor per second of CPU time (user and system, summed over
+// threads: the cost of the work) with the peak resident memory, and the wall
+// time of the whole process on the noisy files with the ratio of each
+// peer's time to TarnwelNC's (what a user waits for).
 //
 //   bench_files --tarnwelnc PATH [--build LABEL=PATH]... [--speexdsp PATH]
 //               [--webrtc PATH] [--seconds S] [--reps R] [--dir DIR]
@@ -202,7 +202,7 @@ void usage() {
 
 int main(int argc, char **argv) {
     std::vector<Program> programs;
-    unsigned seconds = 180, reps = 5;
+    unsigned seconds = 600, reps = 5;
     std::string dir = ".";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i], val = argv[i + 1];
@@ -236,6 +236,7 @@ int main(int argc, char **argv) {
         {"8 kHz mono", 8000, 1, false, ""},       {"8 kHz mono", 8000, 1, true, ""},
         {"16 kHz mono", 16000, 1, false, ""},     {"16 kHz mono", 16000, 1, true, ""},
         {"44.1 kHz stereo", 44100, 2, false, ""}, {"44.1 kHz stereo", 44100, 2, true, ""},
+        {"48 kHz stereo", 48000, 2, false, ""},   {"48 kHz stereo", 48000, 2, true, ""},
     };
     for (Input &in : inputs) {
         in.path = dir + "/" + std::to_string(in.rate) + (in.channels == 2 ? "_stereo" : "_mono") +
@@ -281,6 +282,41 @@ int main(int argc, char **argv) {
                         programs[p].label.c_str(), rtf_cell(noise, seconds).c_str(),
                         rtf_cell(silence, seconds).c_str(), ratio, mem);
         }
+    }
+
+    // Wall time on the noisy files, and each peer against the first
+    // TarnwelNC build.
+    std::vector<size_t> peers;
+    for (size_t p = 0; p < programs.size(); ++p)
+        if (!programs[p].tarnwelnc) peers.push_back(p);
+    std::printf("\nWhole process on the noisy files, wall time of the best of %u runs:\n\n", reps);
+    std::string head = "| Input |", rule = "|---|";
+    for (const Program &p : programs) {
+        head += " " + p.label + " |";
+        rule += "---:|";
+    }
+    for (size_t p : peers) {
+        head += " ratio to " + programs[p].label + " |";
+        rule += "---:|";
+    }
+    std::printf("%s\n%s\n", head.c_str(), rule.c_str());
+    for (size_t f = 0; f < inputs.size(); f += 2) {
+        std::string row = std::string("| ") + inputs[f].label + " |";
+        for (size_t p = 0; p < programs.size(); ++p) {
+            const Result &r = results[f][p];
+            char cell[32] = "n/a";
+            if (r.any && r.ok) std::snprintf(cell, sizeof cell, "%.3f s", r.best_wall);
+            else if (!r.unsupported) std::snprintf(cell, sizeof cell, "failed");
+            row += std::string(" ") + cell + " |";
+        }
+        for (size_t p : peers) {
+            const Result &ours = results[f][0], &peer = results[f][p];
+            char cell[32] = "-";
+            if (ours.any && ours.ok && peer.any && peer.ok)
+                std::snprintf(cell, sizeof cell, "%.2fx", peer.best_wall / ours.best_wall);
+            row += std::string(" ") + cell + " |";
+        }
+        std::printf("%s\n", row.c_str());
     }
     return 0;
 }

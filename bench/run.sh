@@ -6,7 +6,7 @@
 #
 #   bash bench/run.sh [--seconds S] [--reps R] [--build LABEL=PATH/test_wav]
 #
-# Options go to the whole-file runner (defaults: 180 s files, best of 5
+# Options go to the whole-file runner (defaults: 600 s files, best of 5
 # runs); --build adds another build of test_wav to the table. The build
 # directory is build-bench (BENCH_BUILD_DIR overrides it); the generated
 # files stay in its bench-data folder for the next run.
