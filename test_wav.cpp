@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -168,8 +169,9 @@ enum class RunEnd { Done, ReadError, WriteError, NoMemory };
 // and phases it prepared, which travel with the batch. The main thread
 // reads and writes the batches in order.
 struct Batch {
-    std::vector<int16> in, out;       // interleaved sample frames
-    std::vector<float> spectra;       // mono: psdX and phasa of each block
+    // Left uninitialised: every value is written before it is read.
+    std::unique_ptr<int16[]> in, out;  // interleaved sample frames
+    std::unique_ptr<float[]> spectra;  // mono: psdX and phasa of each block
     size_t blocks = 0;
 };
 
@@ -180,9 +182,9 @@ public:
           per_batch_(std::min<size_t>(kMaxBlocks, std::max<size_t>(1, 4 * size_t(rate) / lenHalf))),
           bins_(me[0].wmax) {
         for (Batch &b : ring_) {
-            b.in.resize(per_batch_ * len_ * channels_);
-            b.out.resize(b.in.size());
-            if (channels_ == 1) b.spectra.resize(per_batch_ * 2 * bins_);
+            b.in.reset(new int16[per_batch_ * len_ * channels_]);
+            b.out.reset(new int16[per_batch_ * len_ * channels_]);
+            if (channels_ == 1) b.spectra.reset(new float[per_batch_ * 2 * bins_]);
         }
     }
     size_t blocks_per_batch() const { return per_batch_; }
@@ -208,8 +210,8 @@ private:
     void clean_channel(unsigned n, Batch &b) {
         std::vector<int16> block(len_);
         for (size_t k = 0; k < b.blocks; ++k) {
-            const int16 *in = b.in.data() + k * len_ * channels_;
-            int16 *out = b.out.data() + k * len_ * channels_;
+            const int16 *in = b.in.get() + k * len_ * channels_;
+            int16 *out = b.out.get() + k * len_ * channels_;
             for (uint32 j = 0; j < len_; ++j) block[j] = in[j * channels_ + n];
             SpectSubtract_Frame(&me[n], 1, block.data());
             SpectSubtract_Restore(&me[n], block.data());
@@ -218,18 +220,18 @@ private:
     }
     void analyse(Batch &b) {
         for (size_t k = 0; k < b.blocks; ++k) {
-            SpectSubtract_Frame(&me[0], 1, b.in.data() + k * len_);
-            float *spectrum = b.spectra.data() + k * 2 * bins_;
+            SpectSubtract_Frame(&me[0], 1, b.in.get() + k * len_);
+            float *spectrum = b.spectra.get() + k * 2 * bins_;
             std::memcpy(spectrum, me[0].psdX, bins_ * sizeof(float));
             std::memcpy(spectrum + bins_, me[0].phasa, bins_ * sizeof(float));
         }
     }
     void synthesise(Batch &b) {
         for (size_t k = 0; k < b.blocks; ++k) {
-            const float *spectrum = b.spectra.data() + k * 2 * bins_;
+            const float *spectrum = b.spectra.get() + k * 2 * bins_;
             std::memcpy(synthesis.psdX, spectrum, bins_ * sizeof(float));
             std::memcpy(synthesis.phasa, spectrum + bins_, bins_ * sizeof(float));
-            SpectSubtract_Restore(&synthesis, b.out.data() + k * len_);
+            SpectSubtract_Restore(&synthesis, b.out.get() + k * len_);
         }
     }
 
@@ -280,7 +282,7 @@ bool read_batch(TWavReader &in, TWavWriter &out, uint64_t pending, Cleaner &c, B
     size_t want = c.blocks_per_batch();
     const uint64_t room = (WavWriter_Room(&out) - pending) / len;
     if (room < want) want = static_cast<size_t>(room);
-    const size_t frames = WavReader_Read16(&in, b.in.data(), want * len);
+    const size_t frames = WavReader_Read16(&in, b.in.get(), want * len);
     b.blocks = frames / len;
     if (frames < want * len && WavReader_Failed(&in)) *end = RunEnd::ReadError;
     return b.blocks == want && want > 0;
@@ -342,7 +344,7 @@ RunEnd process_blocks(TWavReader &in, TWavWriter &out, uint32 lenHalf) {
             flow.changed.wait(lock, [&] { return flow.staged[0] > next_write && flow.staged[1] > next_write; });
         }
         Batch &b = cleaner->slot(next_write);
-        if (!WavWriter_Write16(&out, b.out.data(), b.blocks * lenHalf)) {
+        if (!WavWriter_Write16(&out, b.out.get(), b.blocks * lenHalf)) {
             end = RunEnd::WriteError;
             std::lock_guard<std::mutex> lock(flow.m);
             flow.abort = true;

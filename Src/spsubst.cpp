@@ -145,25 +145,19 @@ void track_noise_floor(TSpectSubtract *it, const float *psd, mfloat pNn) {
     Smooth(it, psd, it->arX0);
     if (it->ui_counter < 2) seed_trackers(it);
     Nr_Kernels()->track_noise_floor(it->arX0, it->arX, it->arXmin, it->arXtmp, it->arPROB, it->arN,
-                                    psd, pNn, at_window_boundary(it), it->wmax);
+                                    it->arPost, psd, pNn, at_window_boundary(it), it->wmax);
 }
 
-void a_posteriori_snr(TSpectSubtract *it, const float *psd) {
-    Nr_Kernels()->a_posteriori_snr(psd, it->arN, it->arPost, it->wmax);
-    Smooth(it, it->arPost, it->arPost);
-}
+// The a-posteriori SNR itself comes with the tracker's update.
+void a_posteriori_snr(TSpectSubtract *it) { Smooth(it, it->arPost, it->arPost); }
 
 // ------------------------------------------------------------ gain rules
 
 // Per bin: prior, Wiener gain and clean estimate; returns the frame's
 // speech statistic, the bins' terms summed in bin order above bin 8.
 mfloat estimate_clean_spectrum(TSpectSubtract *it, const float *psd, mfloat pMn) {
-    float term[SPSUBST_MAX_BINS];
-    Nr_Kernels()->clean_spectrum(it->arN, it->arS, it->arPost, psd, pMn, it->pSn, it->kind_subst, term,
-                                 it->wmax);
-    mfloat Result = 0.0f;
-    for (uint32 w = 9; w < it->wmax; ++w) Result = Result + term[w];
-    return Result;
+    return Nr_Kernels()->clean_spectrum(it->arN, it->arS, it->arPost, psd, pMn, it->pSn,
+                                        it->kind_subst, it->wmax);
 }
 
 // Compares the statistic with a threshold that follows its own running mean
@@ -189,19 +183,16 @@ int8 decide_speech(TSpectSubtract *it, mfloat Result) {
 
 int8 VAD_State(TSpectSubtract *it, const float *psdX, mfloat pNn, mfloat pMn) {
     track_noise_floor(it, psdX, pNn);
-    a_posteriori_snr(it, psdX);
+    a_posteriori_snr(it);
     return decide_speech(it, estimate_clean_spectrum(it, psdX, pMn));
 }
 
-void update_mean_spectra(TSpectSubtract *it) {
-    const NrKernels *K = Nr_Kernels();
-    K->update_noise_mean(it->psdN, it->psdNmean, it->pNn, it->wmax);
-    if (it->stateVad == 1) K->update_speech_mean(it->psdX, it->psdNmean, it->psdSmean, it->wmax);
-}
-
-void next_frame_gain(TSpectSubtract *it) {
-    Nr_Kernels()->next_frame_gain(it->psdNmean, it->psdSmean, it->psdS, it->Hn, it->kind_subst > 0,
-                                  it->pMn, it->wmax);
+// The slow mean spectra (the speech mean in speech frames only), then the
+// gain the next frame applies.
+void update_means_and_gain(TSpectSubtract *it) {
+    Nr_Kernels()->mean_spectra_and_gain(it->psdN, it->psdNmean, it->psdX, it->psdSmean, it->psdS,
+                                        it->Hn, it->pNn, it->pMn, it->stateVad == 1,
+                                        it->kind_subst > 0, it->wmax);
 }
 
 void output_magnitude(TSpectSubtract *it, int8 ActiveSig) {
@@ -223,7 +214,7 @@ void scale_frame(TSpectSubtract *it) {
 
 void overlap_add(TSpectSubtract *it) {
     Nr_Kernels()->overlap_add(it->buff, it->buffPrev + it->lenHalf, it->len - it->lenHalf);
-    vCpy(it->buffPrev, it->buff, it->len);
+    __builtin_memcpy(it->buffPrev, it->buff, it->len * sizeof(float));
 }
 
 // Inverse of the pre-emphasis, recursing on the saturated 16-bit output.
@@ -299,8 +290,7 @@ void SpectSubtract_Frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS) 
     }
     split_by_gain(it);
     it->stateVad = VAD_State(it, it->psdS, it->pNn, it->pMn);
-    update_mean_spectra(it);
-    next_frame_gain(it);
+    update_means_and_gain(it);
     output_magnitude(it, ActiveSig);
 }
 

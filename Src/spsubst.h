@@ -43,7 +43,10 @@
    use), stateVad (speech flag of the latest frame, 1 or 0) and, between
    Frame and Restore, psdX (output magnitudes of bins 0 .. wmax - 1, which
    Equalizer scales); Channels is the host's own. Everything else is
-   internal state. Frame, Equalizer and Restore do nothing to a record that
+   internal state. Restore takes nothing from Frame but psdX and phasa
+   (bins 0 .. wmax - 1): a host may copy them to another record initialised
+   for the same rate and call Restore there, whose calls then carry the
+   output on, so that one thread runs Frame while another runs Restore. Frame, Equalizer and Restore do nothing to a record that
    Init has not prepared (never initialised, destroyed, or overwritten).
    Threads: one record is used by one thread at a time; records are
    independent, and the constant tables are read-only, so any number of

@@ -26,17 +26,20 @@ typedef struct NrKernels {
     void (*split_by_gain)(const float *X, const float *Hn, float pSn, float *N, float *S, uint32 n);
     /* Three-tap smoothing across bins, n >= 2; B may be A. */
     void (*smooth)(const float *A, float *B, uint32 n);
+    /* The noise-floor tracker's update of every bin, then the a-posteriori
+       SNR psd^2 / (N^2 + 1e-20) from the new noise estimate N. */
     void (*track_noise_floor)(const float *X0, float *X, float *Xmin, float *Xtmp, float *prob,
-                              float *N, const float *psd, float pNn, int boundary, uint32 n);
-    void (*a_posteriori_snr)(const float *psd, const float *N, float *post, uint32 n);
-    /* The clean estimate S of every bin, and its term of the speech
-       statistic in term. */
-    void (*clean_spectrum)(const float *N, float *S, const float *post, const float *psd,
-                           float pMn, float pSn, int kind, float *term, uint32 n);
-    void (*update_noise_mean)(const float *N, float *Nmean, float pNn, uint32 n);
-    void (*update_speech_mean)(const float *X, const float *Nmean, float *Smean, uint32 n);
-    void (*next_frame_gain)(const float *Nmean, const float *Smean, const float *S, float *Hn,
-                            int ratio_rule, float pMn, uint32 n);
+                              float *N, float *post, const float *psd, float pNn, int boundary,
+                              uint32 n);
+    /* The clean estimate S of every bin; returns the speech statistic, the
+       bins' terms summed in bin order from bin 9 on. */
+    float (*clean_spectrum)(const float *N, float *S, const float *post, const float *psd,
+                            float pMn, float pSn, int kind, uint32 n);
+    /* The slow means (the speech mean only where `speech`), then the gain
+       of the next frame from them. */
+    void (*mean_spectra_and_gain)(const float *N, float *Nmean, const float *X, float *Smean,
+                                  const float *S, float *Hn, float pNn, float pMn, int speech,
+                                  int ratio_rule, uint32 n);
     /* p[j] = p[j] / divisor */
     void (*divide)(float *p, uint32 n, float divisor);
     /* p[j] = p[j] + tail[j] */
