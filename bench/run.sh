@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release mode and runs them all: the per-frame
-# pieces (Google Benchmark), then the whole-file table for this project and
+# pieces (Google Benchmark), the whole-file tables for this project and
 # every peer whose package is installed (libspeexdsp-dev,
-# libwebrtc-audio-processing-dev).
+# libwebrtc-audio-processing-dev), then, where they are built, the audio
+# plugin through its real interface, the Python package (with the
+# interpreter in $PYTHON that has it installed) and the WebAssembly build
+# under node (js/ built by .ci/wasm.sh or as the README says).
 #
 #   bash bench/run.sh [--seconds S] [--reps R] [--build LABEL=PATH/test_wav]
 #
@@ -35,3 +38,23 @@ for peer in speexdsp webrtc; do
 done
 "$build/bench/bench_files" --tarnwelnc "$build/test_wav" "${peers[@]}" \
   --dir "$build/bench-data" "$@"
+echo
+
+if [ -x "$build/bench/bench_plugin" ]; then
+  "$build/bench/bench_plugin"
+else
+  echo "plugin benchmark not built: install ladspa-sdk and lv2-dev"
+fi
+echo
+
+python="${PYTHON:-python3}"
+if "$python" -c 'import tarnwelnc' 2>/dev/null; then
+  "$python" "$src/bench/bench_python.py"
+else
+  echo "Python package not importable with $python: set PYTHON to a venv's python that has it"
+fi
+echo
+
+if [ -f "$src/bench/bench_wasm.mjs" ] && command -v node >/dev/null; then
+  node "$src/bench/bench_wasm.mjs" || echo "WebAssembly build not found: build js/ first"
+fi
