@@ -204,8 +204,8 @@ public:
     }
 
 private:
-    static const int kSlots = 3;
-    static const size_t kMaxBlocks = 512;  // what a rate far above the usual ones would ask
+    static constexpr int kSlots = 3;
+    static constexpr size_t kMaxBlocks = 512;  // what a rate far above the usual ones would ask
 
     void clean_channel(unsigned n, Batch &b) {
         std::vector<int16> block(len_);
