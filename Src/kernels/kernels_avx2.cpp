@@ -6,8 +6,12 @@
 
 namespace nr_avx2 {
 
+namespace {  // internal linkage: nothing here can stand in for another set's
+
 #include "lanes_scalar.inc"
 #include "lanes_avx2.inc"
+
+}  // namespace
 
 using V = F32x8;
 using C = F32x8;

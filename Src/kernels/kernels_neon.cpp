@@ -5,8 +5,12 @@
 
 namespace nr_neon {
 
+namespace {  // internal linkage: nothing here can stand in for another set's
+
 #include "lanes_scalar.inc"
 #include "lanes_neon.inc"
+
+}  // namespace
 
 using V = F32x4;
 using C = F32x4;

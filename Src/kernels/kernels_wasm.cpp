@@ -6,8 +6,12 @@
 
 namespace nr_wasm {
 
+namespace {  // internal linkage: nothing here can stand in for another set's
+
 #include "lanes_scalar.inc"
 #include "lanes_wasm.inc"
+
+}  // namespace
 
 using V = F32x4;
 using C = F32x4;
