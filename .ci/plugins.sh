@@ -20,7 +20,9 @@ apt-get install -y --no-install-recommends \
 
 build=build-plugins
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build "$build" --target tarnwelnc_plugin plugin_tests golden_wav test_wav
+# Everything the install rules copy, and the tests.
+cmake --build "$build" --target tarnwelnc_plugin plugin_tests golden_wav test_wav \
+  tarnwelnc_core tarnwelnc_shared tarnwelnc_wav
 [ -f "$build/plugins/lv2/tarnwelnc.lv2/tarnwelnc.so" ] || { echo "plugins: not built" >&2; exit 1; }
 ctest --test-dir "$build" --output-on-failure -R '[Pp]lugin'
 ctest --test-dir "$build" -N -R plugin_hosts | grep -q 'Total Tests: 1' ||
