@@ -1,20 +1,22 @@
 // Checks the transcendental functions of the core on every one of the 2^32
 // float inputs. Run by hand (see bench/run.sh); ctest runs a sparse sweep.
 //
-//   exhaustive_trig [threads]
+//   exhaustive_trig [threads] [--digests FILE]
 //     Every kernel table this processor runs: each arctangent, cosine and
 //     sine must have exactly the bits of the C library's double function
 //     rounded to float (a few minutes per table on two cores). Then the
 //     fallbacks (fallback.cpp), which compute those and the exponential
 //     without the C library: against the C library too, and how close each
-//     result comes to a point where its double rounding would flip
-//     (none may come within the evaluation's error, 2^-100).
+//     result comes to a point where its double rounding would flip (none
+//     may come within the evaluation's error, 2^-100); about half an hour
+//     on two cores. FILE receives the digests below.
 //
 //   exhaustive_trig --digest FIRST END
-//     One thread, inputs with bit patterns FIRST .. END-1: a line per 2^24
-//     inputs with digests of every table's results, of the fallbacks' and of
-//     the C library's. Builds for other machines (WebAssembly under node)
-//     print the same lines where they compute the same bits.
+//     One thread, inputs with bit patterns FIRST .. END-1 (multiples of
+//     2^24): a line per 2^24 inputs with digests of the results of the
+//     table in use and of the fallbacks' unrounded values. A build for
+//     another machine (WebAssembly under node: bench/exhaustive_wasm.sh)
+//     computes the same bits where it prints the same lines.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -44,6 +46,25 @@ float float_of(uint32_t b) {
 
 // The same bits, or NaN in both: no sign or payload of a NaN is promised.
 bool same(float a, float b) { return bits_of(a) == bits_of(b) || (a != a && b != b); }
+
+struct Digest {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a, word by word
+    void add(uint64_t word) {
+        h ^= word;
+        h *= 1099511628211ull;
+    }
+    void add(float v) { add(uint64_t(v != v ? 0x7fc00000u : bits_of(v))); }
+    void add(double v) {
+        uint64_t b;
+        std::memcpy(&b, &v, sizeof b);
+        add(b);
+    }
+};
+
+// Digests of each 2^24 inputs: the arctangent, cosine and sine of the table
+// in use, and the fallbacks' unrounded values of the four functions.
+const int kBlocks = 256;
+Digest g_table[kBlocks], g_parts[kBlocks];
 
 // Splits [0, 2^32) among threads; each runs body(first, end, index).
 template <class Body>
@@ -77,7 +98,13 @@ void check_range(const NrKernels *K, uint64_t first, uint64_t end, Tally *t) {
         for (uint32 i = 0; i < n; ++i) x[i] = float_of(static_cast<uint32_t>(base + i));
         t->atan_redone += K->atan(x.data(), y.data(), n);
         t->sincos_redone += K->sincos(x.data(), c.data(), s.data(), n);
+        Digest *digest = K == Nr_Kernels() ? &g_table[base >> 24] : nullptr;
         for (uint32 i = 0; i < n; ++i) {
+            if (digest) {
+                digest->add(y[i]);
+                digest->add(c[i]);
+                digest->add(s[i]);
+            }
             const double d = x[i];
             const bool ok = bits_of(y[i]) == bits_of(static_cast<float>(std::atan(d))) &&
                             bits_of(c[i]) == bits_of(static_cast<float>(std::cos(d))) &&
@@ -149,6 +176,7 @@ void check_fallback_range(uint64_t first, uint64_t end, FallbackTally *t) {
         float got[4];
         double parts[8];
         Nr_FallbackParts(x, parts);
+        for (double v : parts) g_parts[b >> 24].add(v);
         const bool special = x != x || x - x != 0.0f || x == 0.0f;
         // The functions round the parts; they are called for the inputs they
         // handle apart, and for a sample of the others.
@@ -211,57 +239,35 @@ uint64_t check_fallbacks(unsigned threads) {
 
 // ------------------------------------------------------------ digests
 
-struct Digest {
-    uint64_t h = 1469598103934665603ull;  // FNV-1a, word by word
-    void add(float v) {
-        h ^= v != v ? 0x7fc00000u : bits_of(v);
-        h *= 1099511628211ull;
-    }
-};
+void print_digest_line(FILE *out, uint64_t block) {
+    std::fprintf(out, "%08llx %s %016llx fallbacks %016llx\n",
+                 static_cast<unsigned long long>(block << 24), Nr_Kernels()->name,
+                 static_cast<unsigned long long>(g_table[block].h),
+                 static_cast<unsigned long long>(g_parts[block].h));
+}
 
-void print_digests(uint64_t first, uint64_t end) {
-    const NrKernels *tables[4];
-    const uint32 count = Nr_AvailableKernels(tables);
-    const uint64_t span = uint64_t(1) << 24;
+void digest_range(uint64_t first, uint64_t end) {
+    const NrKernels *K = Nr_Kernels();
     const uint32 block = 4096;
     std::vector<float> x(block), y(block), c(block), s(block);
-    for (uint64_t start = first; start < end; start += span) {
-        const uint64_t stop = std::min(end, start + span);
-        Digest kernels[4], fallback, library[4];
-        for (uint64_t base = start; base < stop; base += block) {
-            const uint32 n = static_cast<uint32>(std::min<uint64_t>(block, stop - base));
-            for (uint32 i = 0; i < n; ++i) x[i] = float_of(static_cast<uint32_t>(base + i));
-            for (uint32 t = 0; t < count; ++t) {
-                tables[t]->atan(x.data(), y.data(), n);
-                tables[t]->sincos(x.data(), c.data(), s.data(), n);
-                for (uint32 i = 0; i < n; ++i) {
-                    kernels[t].add(y[i]);
-                    kernels[t].add(c[i]);
-                    kernels[t].add(s[i]);
-                }
-            }
-            for (uint32 i = 0; i < n; ++i) {
-                float co, si;
-                Nr_SinCosFallback(x[i], &co, &si);
-                fallback.add(Nr_AtanFallback(x[i]));
-                fallback.add(co);
-                fallback.add(si);
-                fallback.add(Nr_Exp(x[i]));
-                for (int f = 0; f < 4; ++f)
-                    library[f].add(static_cast<float>(c_library(f, x[i])));
-            }
+    double parts[8];
+    for (uint64_t base = first; base < end; base += block) {
+        const uint32 n = static_cast<uint32>(std::min<uint64_t>(block, end - base));
+        for (uint32 i = 0; i < n; ++i) x[i] = float_of(static_cast<uint32_t>(base + i));
+        K->atan(x.data(), y.data(), n);
+        K->sincos(x.data(), c.data(), s.data(), n);
+        Digest &table = g_table[base >> 24], &fallbacks = g_parts[base >> 24];
+        for (uint32 i = 0; i < n; ++i) {
+            table.add(y[i]);
+            table.add(c[i]);
+            table.add(s[i]);
+            Nr_FallbackParts(x[i], parts);
+            for (double v : parts) fallbacks.add(v);
         }
-        std::printf("%08llx", static_cast<unsigned long long>(start));
-        // The tables of one build must agree; their names differ by build.
-        bool tables_agree = true;
-        for (uint32 t = 1; t < count; ++t) tables_agree = tables_agree && kernels[t].h == kernels[0].h;
-        std::printf(" kernels %016llx%s fallback %016llx",
-                    static_cast<unsigned long long>(kernels[0].h), tables_agree ? "" : "(TABLES DIFFER)",
-                    static_cast<unsigned long long>(fallback.h));
-        for (int f = 0; f < 4; ++f)
-            std::printf(" libm_%s %016llx", kNames[f], static_cast<unsigned long long>(library[f].h));
-        std::printf("\n");
-        std::fflush(stdout);
+        if ((base + n) % (uint64_t(1) << 24) == 0) {
+            print_digest_line(stdout, base >> 24);
+            std::fflush(stdout);
+        }
     }
 }
 
@@ -269,14 +275,31 @@ void print_digests(uint64_t first, uint64_t end) {
 
 int main(int argc, char **argv) {
     if (argc == 4 && std::string(argv[1]) == "--digest") {
-        print_digests(std::strtoull(argv[2], nullptr, 0), std::strtoull(argv[3], nullptr, 0));
+        digest_range(std::strtoull(argv[2], nullptr, 0), std::strtoull(argv[3], nullptr, 0));
         return 0;
     }
-    const unsigned threads = argc > 1 ? static_cast<unsigned>(std::atoi(argv[1])) : 2;
+    unsigned threads = 2;
+    const char *digests = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--digests" && i + 1 < argc)
+            digests = argv[++i];
+        else
+            threads = static_cast<unsigned>(std::max(1, std::atoi(argv[i])));
+    }
     const NrKernels *tables[4];
     const uint32 count = Nr_AvailableKernels(tables);
     uint64_t bad = 0;
     for (uint32 t = 0; t < count; ++t) bad += check_table(tables[t], threads);
     bad += check_fallbacks(threads);
+    if (digests) {
+        // Each thread's share must be whole digest blocks.
+        FILE *out = kBlocks % threads == 0 ? std::fopen(digests, "w") : nullptr;
+        if (!out) {
+            std::fprintf(stderr, "digests not written to %s\n", digests);
+            return 1;
+        }
+        for (uint64_t block = 0; block < kBlocks; ++block) print_digest_line(out, block);
+        std::fclose(out);
+    }
     return bad == 0 ? 0 : 1;
 }

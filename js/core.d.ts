@@ -23,6 +23,14 @@ export interface SuppressorOptions extends Parameters {
   rate: number;
   /** 1 to MAX_CHANNELS; default 1. */
   channels?: number;
+  /**
+   * 'aligned' (default): process() returns the cleaned samples that are
+   * ready, starting with the first sample given, and flush() the rest.
+   * 'fixed': process() returns as many samples as it is given, the cleaned
+   * input `latency` samples earlier (silence before the start), as a
+   * real-time callback needs; flush() returns the last `latency`.
+   */
+  delivery?: 'aligned' | 'fixed';
 }
 
 /** Loads the WebAssembly engine; the main entry awaits it on import. */
@@ -33,6 +41,7 @@ export declare class Suppressor {
   constructor(options: SuppressorOptions);
   readonly rate: number;
   readonly channels: number;
+  readonly delivery: 'aligned' | 'fixed';
   /** Samples per block, the suppressor's unit of work. */
   readonly block: number;
   /** The most samples held back between input and output (2 block - 1). */
@@ -46,6 +55,7 @@ export declare class Suppressor {
   /** Cleans a chunk of any length; returns the cleaned samples that are ready, of the same type and shape. */
   process<T extends Samples>(samples: T): T;
   process<T extends Samples>(samples: T[]): T[];
+  process<T extends Samples>(...channels: T[]): T[];
   /** Ends the stream; returns the rest, typed and shaped as the last chunk (Int16Array before any). */
   flush(): Samples | Samples[];
   /** New parameters from the next block on; the noise estimate is kept. */

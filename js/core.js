@@ -13,7 +13,7 @@ export const MIN_RATE = 6000;
 export const MAX_RATE = 192000;
 export const MAX_CHANNELS = 8;
 
-const ALIGNED = 1;          // SPSTREAM_ALIGNED
+const DELIVERY = { fixed: 0, aligned: 1 };  // SPSTREAM_FIXED_DELAY, SPSTREAM_ALIGNED
 const MAX_BLOCK = 1024;     // SPSTREAM_MAX_BLOCK
 const DEFAULTS = Object.freeze({ mode: 2, limitDb: -20, adaptation: 0.95, smoothing: 0.98 });
 const PARAMETERS = Object.keys(DEFAULTS);
@@ -142,15 +142,19 @@ const registry = typeof FinalizationRegistry === 'function'
  */
 export class Suppressor {
   #m; #mem = 0; #streams = []; #in = 0; #out = 0; #block = 0; #latency = 0;
-  #rate; #channels; #params; #finished = false; #kind = Int16Array; #bare; #speech;
+  #rate; #channels; #params; #delivery; #finished = false; #kind = Int16Array; #bare; #speech;
 
   constructor(options = {}) {
-    const o = checkOptions(options, ['rate', 'channels', ...PARAMETERS]);
+    const o = checkOptions(options, ['rate', 'channels', 'delivery', ...PARAMETERS]);
     const m = need();
     this.#rate = checkRate(o.rate);
     this.#channels = o.channels === undefined ? 1
       : checkInteger('channels', o.channels, 1, MAX_CHANNELS, `an integer 1 to ${MAX_CHANNELS}`);
     this.#params = checkParameters(withDefaults(o, DEFAULTS));
+    this.#delivery = o.delivery === undefined ? 'aligned' : o.delivery;
+    if (!Object.prototype.hasOwnProperty.call(DELIVERY, this.#delivery)) {
+      throw new RangeError(`delivery must be 'aligned' or 'fixed', got ${String(o.delivery)}`);
+    }
     this.#bare = this.#channels === 1;
     // One block of input and the most a block can return, as floats.
     const size = m._TncStream_Size();
@@ -164,7 +168,7 @@ export class Suppressor {
     this.#out = this.#in + 4 * MAX_BLOCK;
     const p = this.#params;
     for (const s of this.#streams) {
-      if (!m._SpectStream_Init(s, this.#rate, p.mode, p.limitDb, p.adaptation, p.smoothing, ALIGNED)) {
+      if (!m._SpectStream_Init(s, this.#rate, p.mode, p.limitDb, p.adaptation, p.smoothing, DELIVERY[this.#delivery])) {
         this.free();
         throw new RangeError('rate or parameters out of range');
       }
@@ -177,9 +181,11 @@ export class Suppressor {
 
   get rate() { return this.#rate; }
   get channels() { return this.#channels; }
+  /** 'aligned' (output starts with the first input sample) or 'fixed' (as many samples out as in, `latency` late). */
+  get delivery() { return this.#delivery; }
   /** Samples per block, the suppressor's unit of work. */
   get block() { return this.#block; }
-  /** The most samples held back between input and output. */
+  /** The most samples held back between input and output; the delay of 'fixed' delivery. */
   get latency() { return this.#latency; }
   /** (mode, limitDb, adaptation, smoothing) as the core uses them. */
   get parameters() { return this.#params; }
@@ -193,11 +199,14 @@ export class Suppressor {
 
   #shape(list) { return this.#bare ? list[0] : list; }
 
-  /** Cleans a chunk: a Float32Array or Int16Array, or an array of one per channel. */
-  process(samples) {
+  /**
+   * Cleans a chunk: a Float32Array or Int16Array, or one per channel (as an
+   * array, or as separate arguments).
+   */
+  process(...chunk) {
     this.#live();
     if (this.#finished) throw new Error('the stream was ended by flush(); start a new Suppressor');
-    const { list, bare, kind } = asChannels(samples, this.#channels);
+    const { list, bare, kind } = asChannels(chunk.length === 1 ? chunk[0] : chunk, this.#channels);
     const m = this.#m, n = list[0].length, isFloat = kind === Float32Array;
     const out = [], flags = [];
     let count = -1;

@@ -118,3 +118,24 @@ test('bad options and samples are refused with a clear error', () => {
   for (const [call, error, words] of cases) assert.throws(call, (e) => e instanceof error && words.test(e.message), String(call));
   assert.deepEqual(denoise(new Int16Array(0), 8000), new Int16Array(0));
 });
+
+test("'fixed' delivery returns as many samples as given, latency late", () => {
+  const rate = 8000, [x] = noisy(rate, 1, 1), ref = denoise(x, rate);
+  const s = new Suppressor({ rate, delivery: 'fixed' });
+  const out = [];
+  for (let at = 0; at < x.length; at += 128) {
+    const chunk = x.subarray(at, at + 128);
+    const y = s.process(chunk);
+    assert.equal(y.length, chunk.length);
+    out.push(y);
+  }
+  const tail = s.flush();
+  assert.equal(tail.length, s.latency);
+  const y = Int16Array.from(out.concat([tail]).flatMap((c) => Array.from(c)));
+  assert.deepEqual(y.subarray(0, s.latency), new Int16Array(s.latency));
+  assert.deepEqual(y.subarray(s.latency), ref);
+  // Separate arguments are the channels of one chunk.
+  const two = new Suppressor({ rate, channels: 2, delivery: 'fixed' });
+  assert.deepEqual(two.process(x.subarray(0, 500), x.subarray(0, 500)).map((c) => c.length), [500, 500]);
+  assert.throws(() => new Suppressor({ rate, delivery: 'late' }), RangeError);
+});
