@@ -1,14 +1,17 @@
 // Throughput of the JavaScript package under node: denoise() on whole
 // Int16Array and Float32Array signals, and a Suppressor fed 128-sample
-// chunks as an AudioWorklet feeds it, at 16 and 48 kHz, mono and stereo.
-// Times real time = seconds of audio per second of this process's CPU time
-// (user and system), best of the runs; wall time in parentheses.
+// chunks as an AudioWorklet feeds it, at 16 and 48 kHz, mono and stereo;
+// then, for each --tool, test_wav (native, or under node) on the same
+// signals as WAV files. Times real time = seconds of audio per second of CPU
+// time (user and system), best of the runs; wall time in parentheses.
 //
-//   node bench/bench_wasm.mjs [--seconds S] [--reps R]
-//
-// For test_wav under node beside the native one, use bench/run.sh with
-// --build wasm=build-wasm/test_wav (a script that runs it through node;
-// see the README).
+//   node bench/bench_wasm.mjs [--seconds S] [--reps R] [--tool LABEL=COMMAND ...]
+//   e.g. --tool native=build/test_wav --tool "node=node build-wasm/test_wav.js"
+import { spawnSync } from 'node:child_process';
+import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+
 import { denoise, Suppressor } from '../js/index.js';
 
 const args = process.argv.slice(2);
@@ -17,6 +20,8 @@ const option = (name, fallback) => {
   return i >= 0 ? Number(args[i + 1]) : fallback;
 };
 const seconds = option('--seconds', 60), reps = option('--reps', 5);
+const tools = args.flatMap((a, i) => (args[i - 1] === '--tool' ? [a.split('=')] : []))
+  .map(([label, ...command]) => [label, command.join('=')]);
 
 function signal(rate, channels) {
   let state = 12345;
@@ -40,6 +45,24 @@ function best(run) {
   return `${Math.round(seconds / cpu)} (${Math.round(seconds / wall)})`;
 }
 
+function wav(channels, rate) {
+  const n = channels[0].length, k = channels.length, b = Buffer.alloc(44 + 2 * n * k);
+  b.write('RIFF', 0); b.writeUInt32LE(36 + 2 * n * k, 4); b.write('WAVEfmt ', 8);
+  b.writeUInt32LE(16, 16); b.writeUInt16LE(1, 20); b.writeUInt16LE(k, 22);
+  b.writeUInt32LE(rate, 24); b.writeUInt32LE(rate * 2 * k, 28); b.writeUInt16LE(2 * k, 32);
+  b.writeUInt16LE(16, 34); b.write('data', 36); b.writeUInt32LE(2 * n * k, 40);
+  for (let i = 0; i < n; i++) for (let c = 0; c < k; c++) b.writeInt16LE(channels[c][i], 44 + 2 * (i * k + c));
+  return b;
+}
+
+// A command's CPU time and wall time, as bash's `time` reports them.
+function timed(command, input, output) {
+  const r = spawnSync('bash', ['-c', `TIMEFORMAT='%U %S %R'; time ${command} 2 -20 0.95 0.98 "$1" "$2" >/dev/null`, 'bench', input, output], { encoding: 'utf8' });
+  if (r.status !== 0) throw new Error(`${command} failed: ${r.stderr}`);
+  const [user, sys, real] = r.stderr.trim().split('\n').pop().split(' ').map(Number);
+  return [user + sys, real];
+}
+
 function chunked(x, rate) {
   const s = new Suppressor({ rate, channels: x.length });
   for (let at = 0; at < x[0].length; at += 128) s.process(x.map((c) => c.subarray(at, at + 128)));
@@ -48,12 +71,28 @@ function chunked(x, rate) {
 }
 
 console.log(`${seconds} s signals, best of ${reps}; x real time, CPU (wall)`);
-console.log('| Input | denoise, Int16Array | denoise, Float32Array | Suppressor, 128-sample Float32Array chunks |');
-console.log('|---|---:|---:|---:|');
-for (const rate of [16000, 48000]) {
-  for (const channels of [1, 2]) {
-    const x = signal(rate, channels), f = x.map((c) => Float32Array.from(c, (v) => v / 32768));
-    const row = [best(() => denoise(x, rate)), best(() => denoise(f, rate)), best(() => chunked(f, rate))];
-    console.log(`| ${rate / 1000} kHz ${channels === 1 ? 'mono' : 'stereo'} | ${row.join(' | ')} |`);
+console.log(`| Input | denoise, Int16Array | denoise, Float32Array | Suppressor, 128-sample Float32Array chunks |${tools.map(([l]) => ` test_wav, ${l} |`).join('')}`);
+console.log(`|---|---:|---:|---:|${tools.map(() => '---:|').join('')}`);
+const dir = mkdtempSync(join(tmpdir(), 'bench-wasm-'));
+try {
+  for (const rate of [16000, 48000]) {
+    for (const channels of [1, 2]) {
+      const x = signal(rate, channels), f = x.map((c) => Float32Array.from(c, (v) => v / 32768));
+      const row = [best(() => denoise(x, rate)), best(() => denoise(f, rate)), best(() => chunked(f, rate))];
+      const input = join(dir, 'in.wav');
+      writeFileSync(input, wav(x, rate));
+      for (const [, command] of tools) {
+        let cpu = Infinity, wall = Infinity;
+        for (let r = 0; r < reps; r++) {
+          const [c, w] = timed(command, input, join(dir, 'out.wav'));
+          cpu = Math.min(cpu, c);
+          wall = Math.min(wall, w);
+        }
+        row.push(`${Math.round(seconds / cpu)} (${Math.round(seconds / wall)})`);
+      }
+      console.log(`| ${rate / 1000} kHz ${channels === 1 ? 'mono' : 'stereo'} | ${row.join(' | ')} |`);
+    }
   }
+} finally {
+  rmSync(dir, { recursive: true, force: true });
 }
