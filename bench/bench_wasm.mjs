@@ -13,6 +13,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 
 import { denoise, Suppressor } from '../js/index.js';
+import { noisy, wavBytes } from '../js/test/helpers.js';
 
 const args = process.argv.slice(2);
 const option = (name, fallback) => {
@@ -22,16 +23,6 @@ const option = (name, fallback) => {
 const seconds = option('--seconds', 60), reps = option('--reps', 5);
 const tools = args.flatMap((a, i) => (args[i - 1] === '--tool' ? [a.split('=')] : []))
   .map(([label, ...command]) => [label, command.join('=')]);
-
-function signal(rate, channels) {
-  let state = 12345;
-  const n = rate * seconds;
-  return Array.from({ length: channels }, (_, c) => Int16Array.from({ length: n }, (_, i) => {
-    state = (Math.imul(state, 1664525) + 1013904223) >>> 0;
-    const burst = (i / rate) % 1 > 0.6 ? 4000 * Math.sin(i * (0.05 + 0.01 * c)) : 0;
-    return Math.round((state / 4294967296 - 0.5) * 2000 + burst);
-  }));
-}
 
 function best(run) {
   let cpu = Infinity, wall = Infinity;
@@ -43,16 +34,6 @@ function best(run) {
     wall = Math.min(wall, w);
   }
   return `${Math.round(seconds / cpu)} (${Math.round(seconds / wall)})`;
-}
-
-function wav(channels, rate) {
-  const n = channels[0].length, k = channels.length, b = Buffer.alloc(44 + 2 * n * k);
-  b.write('RIFF', 0); b.writeUInt32LE(36 + 2 * n * k, 4); b.write('WAVEfmt ', 8);
-  b.writeUInt32LE(16, 16); b.writeUInt16LE(1, 20); b.writeUInt16LE(k, 22);
-  b.writeUInt32LE(rate, 24); b.writeUInt32LE(rate * 2 * k, 28); b.writeUInt16LE(2 * k, 32);
-  b.writeUInt16LE(16, 34); b.write('data', 36); b.writeUInt32LE(2 * n * k, 40);
-  for (let i = 0; i < n; i++) for (let c = 0; c < k; c++) b.writeInt16LE(channels[c][i], 44 + 2 * (i * k + c));
-  return b;
 }
 
 // A command's CPU time and wall time, as bash's `time` reports them.
@@ -77,10 +58,10 @@ const dir = mkdtempSync(join(tmpdir(), 'bench-wasm-'));
 try {
   for (const rate of [16000, 48000]) {
     for (const channels of [1, 2]) {
-      const x = signal(rate, channels), f = x.map((c) => Float32Array.from(c, (v) => v / 32768));
+      const x = noisy(rate, seconds, channels), f = x.map((c) => Float32Array.from(c, (v) => v / 32768));
       const row = [best(() => denoise(x, rate)), best(() => denoise(f, rate)), best(() => chunked(f, rate))];
       const input = join(dir, 'in.wav');
-      writeFileSync(input, wav(x, rate));
+      writeFileSync(input, wavBytes(x, rate));
       for (const [, command] of tools) {
         let cpu = Infinity, wall = Infinity;
         for (let r = 0; r < reps; r++) {

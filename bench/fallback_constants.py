@@ -32,6 +32,14 @@ def split_bits(value, bits):
     return head, exact_value - head
 
 
+def table(comment, name, values):
+    print(f"// {comment}")
+    print(f"const DD {name}[{len(values)}] = {{")
+    for v in values:
+        print(f"    {dd(v)},")
+    print("};")
+
+
 print("// 2/pi, 32 bits a word, after a word of zeros")
 two_over_pi = mpmath.mpf(2) / mpmath.pi
 words = ["0x00000000u"]
@@ -43,18 +51,16 @@ for _ in range(13):
     words.append(f"0x{w:08x}u")
 print("const uint32_t kTwoOverPi[14] = {" + ", ".join(words) + "};")
 print("const DD kHalfPi = " + dd(mpmath.pi / 2) + ";")
-print("const DD kAtanSixtyFourths[65] = {")
-for j in range(65):
-    print("    " + dd(mpmath.atan(mpmath.mpf(j) / 64)) + ",")
-print("};")
-print("// (-1)^k / (2k + 1), k = 1 .. 8")
-print("const DD kAtanSeries[8] = {" + ", ".join(dd(mpmath.mpf((-1) ** k) / (2 * k + 1)) for k in range(1, 9)) + "};")
-print("// (-1)^k / (2k + 1)!, k = 1 .. 14")
-print("const DD kSinSeries[14] = {" + ", ".join(dd(mpmath.mpf((-1) ** k) / mpmath.factorial(2 * k + 1)) for k in range(1, 15)) + "};")
-print("// (-1)^k / (2k)!, k = 1 .. 15")
-print("const DD kCosSeries[15] = {" + ", ".join(dd(mpmath.mpf((-1) ** k) / mpmath.factorial(2 * k)) for k in range(1, 16)) + "};")
-print("// 1 / n!, n = 2 .. 23")
-print("const DD kExpSeries[22] = {" + ", ".join(dd(1 / mpmath.factorial(n)) for n in range(2, 24)) + "};")
+table("atan(j / 64), j = 0 .. 64", "kAtanSixtyFourths", [mpmath.atan(mpmath.mpf(j) / 64) for j in range(65)])
+
+
+table("(-1)^k / (2k + 1), k = 1 .. 8", "kAtanSeries",
+      [mpmath.mpf((-1) ** k) / (2 * k + 1) for k in range(1, 9)])
+table("(-1)^k / (2k + 1)!, k = 1 .. 14", "kSinSeries",
+      [mpmath.mpf((-1) ** k) / mpmath.factorial(2 * k + 1) for k in range(1, 15)])
+table("(-1)^k / (2k)!, k = 1 .. 15", "kCosSeries",
+      [mpmath.mpf((-1) ** k) / mpmath.factorial(2 * k) for k in range(1, 16)])
+table("1 / n!, n = 2 .. 23", "kExpSeries", [1 / mpmath.factorial(n) for n in range(2, 24)])
 l1, rest = split_bits(mpmath.log(2), 44)
 l2, rest = split_bits(rest, 44)
 print("// ln 2 = kLn2[0] + kLn2[1] + kLn2[2], the first two of 44 bits")

@@ -30,7 +30,7 @@ export function noisy(rate, seconds, channels = 1, seed = 1) {
   return out;
 }
 
-function wavBytes(channels, rate) {
+export function wavBytes(channels, rate) {
   const n = channels[0].length, k = channels.length;
   const b = Buffer.alloc(44 + 2 * n * k);
   b.write('RIFF', 0); b.writeUInt32LE(36 + 2 * n * k, 4); b.write('WAVEfmt ', 8);
