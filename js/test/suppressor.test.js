@@ -139,3 +139,17 @@ test("'fixed' delivery returns as many samples as given, latency late", () => {
   assert.deepEqual(two.process(x.subarray(0, 500), x.subarray(0, 500)).map((c) => c.length), [500, 500]);
   assert.throws(() => new Suppressor({ rate, delivery: 'late' }), RangeError);
 });
+
+test('the engine memory grows without disturbing running streams', () => {
+  const rate = 16000, [x] = noisy(rate, 2, 1), half = 10000;
+  const s = new Suppressor({ rate });
+  const first = s.process(x.subarray(0, half));
+  // About 90 KB a channel: 240 channels make the engine's memory grow.
+  const many = Array.from({ length: 30 }, () => new Suppressor({ rate, channels: 8 }));
+  const rest = s.process(x.subarray(half)), tail = s.flush();
+  many.forEach((m) => m.free());
+  s.free();
+  const y = new Int16Array(x.length);
+  y.set(first); y.set(rest, first.length); y.set(tail, first.length + rest.length);
+  assert.deepEqual(y, denoise(x, rate));
+});
