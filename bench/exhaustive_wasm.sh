@@ -4,7 +4,8 @@
 # (build-wasm), runs the native check on every float input (the kernels and
 # the fallbacks against the C library, and the fallbacks' rounding margins),
 # then the WebAssembly build's digests of the same inputs in two node
-# processes, and compares them line by line. About an hour on two cores.
+# processes, and compares them line by line. Two hours or more on two
+# cores; the node processes take a range of 2^24-input blocks each.
 #
 #   bash bench/exhaustive_wasm.sh
 set -euo pipefail
