@@ -228,7 +228,7 @@ void map_parameters(TSpectSubtract *it, int8 kind_subst, mfloat pSdb, mfloat pNn
         it->pSn = 0.0f;
     } else {
         const mfloat exponent = pSdb * 0.05f * 2.3025851f;
-        it->pSn = 1.0f - static_cast<mfloat>(exp(static_cast<double>(exponent)));
+        it->pSn = 1.0f - Nr_Exp(exponent);  // the same bits with any C library
     }
     it->pNn = pNn;
     it->pMn = pMn;

@@ -6,6 +6,15 @@ include(CMakePackageConfigHelpers)
 
 option(TARNWELNC_INSTALL "Generate the install rules of TarnwelNC" ${PROJECT_IS_TOP_LEVEL})
 
+# A platform without shared libraries (WebAssembly) has the static core and
+# the WAV module alone, and no install tree: its package is built in js/.
+get_property(_tarnwelnc_shared_libs GLOBAL PROPERTY TARGET_SUPPORTS_SHARED_LIBS)
+if(NOT _tarnwelnc_shared_libs)
+  add_library(TarnwelNC::core ALIAS tarnwelnc_core)
+  add_library(TarnwelNC::wav ALIAS tarnwelnc_wav)
+  return()
+endif()
+
 # ----------------------------------------------------------- shared core
 # Built from the static core's own sources and options, so the two cannot
 # drift apart. Only what the public headers mark TARNWELNC_API is exported;

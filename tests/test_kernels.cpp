@@ -225,4 +225,37 @@ TEST(KernelPaths, TranscendentalsMatchTheCLibrary) {
     }
 }
 
+// The fallbacks compute the double function rounded twice without the C
+// library: on a sweep through all float bit patterns (every 4099th) and at
+// the edges of their ranges they must give the C library's bits.
+TEST(Fallbacks, MatchTheCLibrary) {
+    if (testsupport::plain_kernels_forced()) GTEST_SKIP() << "the default run checks them";
+    std::vector<float> x = {0.0f, -0.0f, std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(),
+                            std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::max(),
+                            -std::numeric_limits<float>::max(), 88.72283f, 88.7228394f,
+                            -103.972076f, -103.97208f, -87.33655f, 0.785398126f, 0.785398185f};
+    for (uint64_t b = 0; b < (uint64_t(1) << 32); b += 4099) {
+        const uint32_t bits = static_cast<uint32_t>(b);
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        x.push_back(v);
+    }
+    size_t bad = 0;
+    for (const float v : x) {
+        const double d = v;
+        float c, s;
+        Nr_SinCosFallback(v, &c, &s);
+        const float got[4] = {Nr_AtanFallback(v), c, s, Nr_Exp(v)};
+        const float ref[4] = {static_cast<float>(std::atan(d)), static_cast<float>(std::cos(d)),
+                              static_cast<float>(std::sin(d)), static_cast<float>(std::exp(d))};
+        for (int f = 0; f < 4; ++f) {
+            const bool nan_both = got[f] != got[f] && ref[f] != ref[f];
+            if (!nan_both && std::memcmp(&got[f], &ref[f], sizeof(float)) != 0 && ++bad <= 5)
+                ADD_FAILURE() << "function " << f << " (atan, cos, sin, exp) at x = " << d;
+        }
+    }
+    EXPECT_EQ(bad, 0u) << "of " << x.size();
+}
+
 }  // namespace

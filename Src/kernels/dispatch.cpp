@@ -1,7 +1,5 @@
 // The choice of kernels, made once from what the build holds and what the
-// processor can run, and the fallback of the transcendental kernels.
-#include <math.h>
-
+// processor can run.
 #include "kernels.h"
 
 namespace nr_plain {
@@ -70,13 +68,6 @@ uint32 Nr_AvailableKernels(const NrKernels **out) {
     uint32 n = 1;
     if (best() != &nr_plain::kKernels) out[n++] = best();
     return n;
-}
-
-float Nr_AtanFallback(float x) { return static_cast<float>(atan(static_cast<double>(x))); }
-
-void Nr_SinCosFallback(float x, float *c, float *s) {
-    *c = static_cast<float>(cos(static_cast<double>(x)));
-    *s = static_cast<float>(sin(static_cast<double>(x)));
 }
 
 }  // extern "C"

@@ -80,9 +80,16 @@ uint32 Nr_AvailableKernels(const NrKernels **out);
 
 /* The transcendental functions' last resort for values whose rounding to
    float the fast kernels cannot decide: the double-precision function
-   rounded to float. */
+   rounded to double and then to float, computed without the C library
+   (fallback.cpp), so that every platform gives the same bits. */
 float Nr_AtanFallback(float x);
 void Nr_SinCosFallback(float x, float *c, float *s);
+/* (float) exp((double) x), rounded the same way. */
+float Nr_Exp(float x);
+/* Test hook: atan, cos, sin and exp of x before rounding, as hi + lo pairs
+   in parts[0 .. 7] (zeros where the functions above need no evaluation:
+   x zero, infinite or NaN, and exp outside [-104, 100]). */
+void Nr_FallbackParts(float x, double *parts);
 
 #ifdef __cplusplus
 }
