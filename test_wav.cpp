@@ -1,5 +1,6 @@
 // test_wav: denoises a 16-bit PCM WAV file (mono or stereo), one suppressor
 // per channel, streaming block by block.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -156,23 +158,29 @@ struct Progress {
 };
 
 TSpectSubtract me[2];
-// The mono pipeline's second record: it runs Restore for me[0].
-TSpectSubtract synthesis;
+// The mono pipeline's other records: one runs Restore for me[0], and each
+// worker analyses blocks on one of its own.
+TSpectSubtract synthesis, analysers[2];
 
 enum class RunEnd { Done, ReadError, WriteError, NoMemory };
 
 // The file is cleaned in batches of whole blocks, about four seconds each,
-// by two workers where the machine has two cores: for stereo one per
-// channel; for mono one runs Frame on a batch while the other runs Restore
-// on the batch before, on a record of its own. Both are exact: channels
-// are independent, and Restore takes nothing from Frame but the magnitudes
-// and phases it prepared, which travel with the batch. The main thread
-// reads and writes the batches in order.
+// by two workers where the machine has two cores. Stereo: one worker per
+// channel. Mono: the analysis of a block (window, transform, magnitudes and
+// phases) depends on the input alone, so it is shared out in chunks to
+// whichever worker is free, while the two serial chains, the estimator
+// (me[0]) and the synthesis (a record of its own), each keep one worker.
+// All of it is exact: channels are independent, an analysis record primed
+// with the block before a chunk analyses the chunk as the stream would, and
+// Restore takes nothing but the magnitudes and phases, which travel with
+// the batch. The main thread reads and writes the batches in order.
 struct Batch {
     // Left uninitialised: every value is written before it is read.
     std::unique_ptr<int16[]> in, out;  // interleaved sample frames
+    std::unique_ptr<int16[]> lead;     // mono: the block before in[0]
     std::unique_ptr<float[]> spectra;  // mono: psdX and phasa of each block
     size_t blocks = 0;
+    size_t chunks = 0, chunks_done = 0;  // mono analysis, under Flow::m
 };
 
 class Cleaner {
@@ -184,20 +192,55 @@ public:
         for (Batch &b : ring_) {
             b.in.reset(new int16[per_batch_ * len_ * channels_]);
             b.out.reset(new int16[per_batch_ * len_ * channels_]);
-            if (channels_ == 1) b.spectra.reset(new float[per_batch_ * 2 * bins_]);
+            if (channels_ == 1) {
+                b.lead.reset(new int16[len_]);
+                b.spectra.reset(new float[per_batch_ * 2 * bins_]);
+            }
         }
     }
     size_t blocks_per_batch() const { return per_batch_; }
     size_t frames_per_block() const { return len_; }
     Batch &slot(uint64_t batch) { return ring_[batch % kSlots]; }
 
-    // Stage 0 cleans channel 0 (mono: analyses it), stage 1 cleans channel 1
+    // Called by the reader before batch n is read into its slot.
+    void prepare(uint64_t n) {
+        if (channels_ != 1) return;
+        Batch &b = slot(n);
+        if (n == 0)
+            std::fill(b.lead.get(), b.lead.get() + len_, int16(0));  // as a fresh record
+        else
+            std::memcpy(b.lead.get(), slot(n - 1).in.get() + (slot(n - 1).blocks - 1) * len_,
+                        len_ * sizeof(int16));
+    }
+    // Called by the reader once batch n holds its blocks.
+    void count_chunks(Batch &b) const {
+        b.chunks = channels_ == 1 ? (b.blocks + kChunk - 1) / kChunk : 0;
+        b.chunks_done = 0;
+    }
+    // Whether stage `stage` of batch b may run: its analysis is done, and
+    // the mono synthesis follows the estimator.
+    bool stage_ready(int stage, const Batch &b, uint64_t staged0, uint64_t n) const {
+        return b.chunks_done == b.chunks && (stage == 0 || channels_ != 1 || staged0 > n);
+    }
+
+    void analyse_chunk(int worker, Batch &b, size_t chunk) {
+        TSpectSubtract &a = analysers[worker];
+        const size_t first = chunk * kChunk, end = std::min(b.blocks, first + kChunk);
+        SpectSubtract_Analyse(&a, first == 0 ? b.lead.get() : b.in.get() + (first - 1) * len_);
+        for (size_t k = first; k < end; ++k) {
+            SpectSubtract_Analyse(&a, b.in.get() + k * len_);
+            float *spectrum = b.spectra.get() + k * 2 * bins_;
+            std::memcpy(spectrum, a.psdX, bins_ * sizeof(float));
+            std::memcpy(spectrum + bins_, a.phasa, bins_ * sizeof(float));
+        }
+    }
+    // Stage 0 cleans channel 0 (mono: estimates), stage 1 cleans channel 1
     // (mono: synthesises channel 0).
     void run_stage(int stage, Batch &b) {
         if (channels_ == 2) {
             clean_channel(stage, b);
         } else if (stage == 0) {
-            analyse(b);
+            estimate(b);
         } else {
             synthesise(b);
         }
@@ -206,6 +249,7 @@ public:
 private:
     static constexpr int kSlots = 3;
     static constexpr size_t kMaxBlocks = 512;  // what a rate far above the usual ones would ask
+    static constexpr size_t kChunk = 32;       // blocks; one more primes the record
 
     void clean_channel(unsigned n, Batch &b) {
         std::vector<int16> block(len_);
@@ -218,12 +262,12 @@ private:
             for (uint32 j = 0; j < len_; ++j) out[j * channels_ + n] = block[j];
         }
     }
-    void analyse(Batch &b) {
+    void estimate(Batch &b) {
         for (size_t k = 0; k < b.blocks; ++k) {
-            SpectSubtract_Frame(&me[0], 1, b.in.get() + k * len_);
             float *spectrum = b.spectra.get() + k * 2 * bins_;
+            std::memcpy(me[0].psdX, spectrum, bins_ * sizeof(float));
+            SpectSubtract_Estimate(&me[0], 1);
             std::memcpy(spectrum, me[0].psdX, bins_ * sizeof(float));
-            std::memcpy(spectrum + bins_, me[0].phasa, bins_ * sizeof(float));
         }
     }
     void synthesise(Batch &b) {
@@ -246,30 +290,46 @@ public:
 };
 
 // Batch bookkeeping shared by the main thread and the two workers: how many
-// batches are read, how many each stage has finished, how many are written.
+// batches are read, how far the analysis chunks are handed out, how many
+// batches each stage has finished, how many are written.
 struct Flow {
     std::mutex m;
     std::condition_variable changed;
     uint64_t read = 0, written = 0, staged[2] = {0, 0};
+    uint64_t claim_batch = 0;
+    size_t claim_chunk = 0;
     bool input_done = false, abort = false;
 };
 
-void worker(Cleaner &c, Flow &f, int stage, bool after_other) {
-    for (uint64_t b = 0;; ++b) {
-        {
-            std::unique_lock<std::mutex> lock(f.m);
-            f.changed.wait(lock, [&] {
-                return f.abort || (after_other ? f.staged[0] > b : f.read > b) ||
-                       (f.input_done && f.read <= b);
-            });
-            if (f.abort || (f.read <= b && f.input_done)) return;
+// Runs the worker's own stage on each batch as soon as it may, and
+// analysis chunks while it waits.
+void worker(Cleaner &c, Flow &f, int stage) {
+    std::unique_lock<std::mutex> lock(f.m);
+    for (uint64_t b = 0;;) {
+        if (f.abort) return;
+        if (b < f.read && c.stage_ready(stage, c.slot(b), f.staged[0], b)) {
+            lock.unlock();
+            c.run_stage(stage, c.slot(b));
+            lock.lock();
+            f.staged[stage] = ++b;
+            f.changed.notify_all();
+            continue;
         }
-        c.run_stage(stage, c.slot(b));
-        {
-            std::lock_guard<std::mutex> lock(f.m);
-            f.staged[stage] = b + 1;
+        if (b >= f.read && f.input_done) return;
+        while (f.claim_batch < f.read && f.claim_chunk >= c.slot(f.claim_batch).chunks) {
+            ++f.claim_batch;
+            f.claim_chunk = 0;
         }
-        f.changed.notify_all();
+        if (f.claim_batch < f.read) {
+            Batch &cb = c.slot(f.claim_batch);
+            const size_t chunk = f.claim_chunk++;
+            lock.unlock();
+            c.analyse_chunk(stage, cb, chunk);
+            lock.lock();
+            if (++cb.chunks_done == cb.chunks) f.changed.notify_all();
+            continue;
+        }
+        f.changed.wait(lock);
     }
 }
 
@@ -306,8 +366,8 @@ RunEnd process_blocks(TWavReader &in, TWavWriter &out, uint32 lenHalf) {
     const bool threads = std::thread::hardware_concurrency() >= 2;
     std::thread workers[2];
     if (threads) {
-        workers[0] = std::thread(worker, std::ref(*cleaner), std::ref(flow), 0, false);
-        workers[1] = std::thread(worker, std::ref(*cleaner), std::ref(flow), 1, channels == 1);
+        workers[0] = std::thread(worker, std::ref(*cleaner), std::ref(flow), 0);
+        workers[1] = std::thread(worker, std::ref(*cleaner), std::ref(flow), 1);
     }
     // Reads while a slot is free and input remains, else writes the oldest
     // batch once both stages are done with it.
@@ -322,15 +382,19 @@ RunEnd process_blocks(TWavReader &in, TWavWriter &out, uint32 lenHalf) {
             }
             if (slot_free) {
                 Batch &b = cleaner->slot(flow.read);
+                cleaner->prepare(flow.read);
                 more = read_batch(in, out, frames_read - out.frames, *cleaner, b, &end);
                 frames_read += b.blocks * lenHalf;
                 {
                     std::lock_guard<std::mutex> lock(flow.m);
+                    cleaner->count_chunks(b);
                     if (b.blocks > 0) ++flow.read;
                     flow.input_done = !more || end != RunEnd::Done;
                 }
                 flow.changed.notify_all();
                 if (!threads && b.blocks > 0) {
+                    for (size_t chunk = 0; chunk < b.chunks; ++chunk) cleaner->analyse_chunk(0, b, chunk);
+                    b.chunks_done = b.chunks;
                     cleaner->run_stage(0, b);
                     cleaner->run_stage(1, b);
                     flow.staged[0] = flow.staged[1] = flow.read;
@@ -426,7 +490,8 @@ int main(int argc, char **argv) {
     const int8 mode = static_cast<int8>(s.kindMode);
     SpectSubtract_Init(&me[0], format.rate, mode, s.pSdb, s.pNn, s.pMn);
     SpectSubtract_Init(&me[1], format.rate, mode, s.pSdb, s.pNn, s.pMn);
-    SpectSubtract_Init(&synthesis, format.rate, mode, s.pSdb, s.pNn, s.pMn);
+    for (TSpectSubtract *r : {&synthesis, &analysers[0], &analysers[1]})
+        SpectSubtract_Init(r, format.rate, mode, s.pSdb, s.pNn, s.pMn);
     const uint32 lenHalf = me[0].lenHalf;
 
     // The provisional header counts the whole blocks the data chunk
@@ -440,7 +505,7 @@ int main(int argc, char **argv) {
 
     SpectSubtract_Destroyed(&me[0]);
     SpectSubtract_Destroyed(&me[1]);
-    SpectSubtract_Destroyed(&synthesis);
+    for (TSpectSubtract *r : {&synthesis, &analysers[0], &analysers[1]}) SpectSubtract_Destroyed(r);
     if (end == RunEnd::WriteError) return fail_output(input, output, s.outFile, kCantWrite);
     if (end == RunEnd::NoMemory) return fail_output(input, output, s.outFile, "Out of memory");
 

@@ -35,15 +35,21 @@ const SizeSegments *segment_of(const TFFTnRC *it) {
     return nullptr;
 }
 
-// The phase of (re, 0), for DC and Nyquist.
+// The phase of (re, 0), for DC and Nyquist. Off zero the rule's arctangent
+// is that of a signed zero: +0 for a positive real part, and -0 + pi for a
+// negative one; zero and NaN take the rule's own path.
 mfloat phase_on_real_axis(const NrKernels *K, mfloat re) {
+    if (re > 0.0f) return 0.0f;
+    if (re < 0.0f) return -0.0f + 3.1415927f;
     const mfloat zero = 0.0f;
     mfloat F;
     K->polar_split(&re, &zero, nullptr, &F, 1);
     return F;
 }
 
+// cos(+-0) is exactly 1.
 mfloat cos_f(const NrKernels *K, mfloat x) {
+    if (x == 0.0f) return 1.0f;
     mfloat c, s;
     K->sincos(&x, &c, &s, 1);
     return c;

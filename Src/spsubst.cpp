@@ -81,10 +81,11 @@ void Smooth(const TSpectSubtract *it, const float *A, float *B) {
 
 // ------------------------------------------------------------- analysis
 
+// The halves never overlap (len is twice lenHalf), and inpS is the host's.
 void shift_frame(TSpectSubtract *it, const int16 *inpS) {
     const uint32 keep = it->len - it->lenHalf;
-    CopyMem16i(it->frameMic + it->lenHalf, it->frameMic, keep, 1);
-    CopyMem16i(inpS, it->frameMic + keep, it->lenHalf, 1);
+    __builtin_memcpy(it->frameMic, it->frameMic + it->lenHalf, keep * sizeof(int16));
+    __builtin_memcpy(it->frameMic + keep, inpS, it->lenHalf * sizeof(int16));
 }
 
 // Pre-emphasis, window and zero padding in one pass. The predecessor of
@@ -197,7 +198,7 @@ void update_means_and_gain(TSpectSubtract *it) {
 
 void output_magnitude(TSpectSubtract *it, int8 ActiveSig) {
     const float *src = ActiveSig == 0 ? it->psdN : it->kind_subst != 0 ? it->arS : it->psdS;
-    vCpy(it->psdX, src, it->wmax);
+    __builtin_memcpy(it->psdX, src, it->wmax * sizeof(float));
 }
 
 // -------------------------------------------------------------- synthesis
@@ -279,11 +280,20 @@ void SpectSubtract_Destroyed(TSpectSubtract *it) {
 }
 
 void SpectSubtract_Frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS) {
+    SpectSubtract_Analyse(it, inpS);
+    SpectSubtract_Estimate(it, ActiveSig);
+}
+
+void SpectSubtract_Analyse(TSpectSubtract *it, const int16 *inpS) {
     if (!geometry_valid(it)) return;
     shift_frame(it, inpS);
     emphasise_and_window(it);
     transform_forward(it);
     take_magnitude_and_phase(it);
+}
+
+void SpectSubtract_Estimate(TSpectSubtract *it, int8 ActiveSig) {
+    if (!geometry_valid(it)) return;
     if (digital_silence(it)) {
         it->stateVad = 0;  // psdX, all zeros, is the output
         return;

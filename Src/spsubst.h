@@ -46,8 +46,17 @@
    internal state. Restore takes nothing from Frame but psdX and phasa
    (bins 0 .. wmax - 1): a host may copy them to another record initialised
    for the same rate and call Restore there, whose calls then carry the
-   output on, so that one thread runs Frame while another runs Restore. Frame, Equalizer and Restore do nothing to a record that
-   Init has not prepared (never initialised, destroyed, or overwritten).
+   output on, so that one thread runs Frame while another runs Restore.
+   Frame is Analyse followed by Estimate (below), and the analysis depends
+   on the input alone: a block's psdX and phasa after Analyse are the same
+   on any record initialised for the rate whose previous Analyse call took
+   the block before it (or, for the first block, on a fresh record, which
+   acts as if it had taken a block of zeros). So blocks may be analysed in
+   any order on several records, and their psdX copied into the record
+   that runs Estimate on them in order.
+   Frame, Analyse, Estimate, Equalizer and Restore do nothing to a record
+   that Init has not prepared (never initialised, destroyed, or
+   overwritten).
    Threads: one record is used by one thread at a time; records are
    independent, and the constant tables are read-only, so any number of
    records may run on any threads at once. */
@@ -127,6 +136,11 @@ TARNWELNC_API void SpectSubtract_Destroyed(TSpectSubtract *it);
    cleaned block, 0 the estimated noise. inpS is fully read before returning
    and may be the buffer Restore writes. */
 TARNWELNC_API void SpectSubtract_Frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS);
+/* Frame's two halves. Analyse takes lenHalf new samples and leaves the
+   block's magnitudes in psdX and phases in phasa; Estimate runs the
+   estimator on psdX and leaves there what Frame leaves. */
+TARNWELNC_API void SpectSubtract_Analyse(TSpectSubtract *it, const int16 *inpS);
+TARNWELNC_API void SpectSubtract_Estimate(TSpectSubtract *it, int8 ActiveSig);
 /* Scales the prepared spectrum by sizeMulAm gains spread from 0 Hz to half
    the sampling rate (no interpolation); does nothing for sizeMulAm < 1. */
 TARNWELNC_API void SpectSubtract_Equalizer(TSpectSubtract *it, int32 sizeMulAm, const mfloat *MulAm);

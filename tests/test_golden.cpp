@@ -113,8 +113,9 @@ TEST(Determinism, SilentLeadInOnlyDelaysTheFile) {
 namespace {
 
 // Long files go through the tool in batches, cleaned by two workers (for
-// stereo one per channel, for mono analysis and synthesis apart): every
-// sample is still what one suppressor per channel gives block by block.
+// stereo one per channel; for mono the estimator and the synthesis apart,
+// with chunks of blocks analysed by either): every sample is still what one
+// suppressor per channel gives block by block.
 TEST(Determinism, BatchesOnTwoWorkersMatchTheBlockLoop) {
     for (const uint16_t channels : {1, 2}) {
         const uint32_t rate = 8000;

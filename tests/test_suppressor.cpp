@@ -1,6 +1,7 @@
 // Properties of the suppressor: its configuration, the analysis window, the
 // reconstruction of the analysis/synthesis chain, the noise tracker, the
 // gains, and what the whole path does to noise and tones.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -258,6 +259,40 @@ TEST_P(Geometries, SilenceStaysSilentAndFinite) {
     EXPECT_TRUE(all_finite(s->psdX, s->wmax));
     EXPECT_TRUE(all_finite(s->Hn, s->wmax));
     EXPECT_TRUE(all_finite(s->arN, s->wmax));
+}
+
+// A block's analysis depends on the input alone: chunks analysed last to
+// first on two other records, each primed with the block before it (zeros
+// before the first), then estimated and restored in order, give exactly
+// what Frame and Restore give on one record.
+TEST_P(Geometries, BlocksAnalysedApartGiveTheStreamsOutput) {
+    const uint32 rate = GetParam();
+    Suppressor whole(rate), estimator(rate), analysers[2] = {Suppressor(rate), Suppressor(rate)};
+    const uint32 h = whole->lenHalf, bins = whole->wmax;
+    const size_t blocks = 60, chunk = 7;
+    const std::vector<int16_t> in = mix(white_noise(h * blocks, 3000.0, rate + 1), tone(h * blocks, 440.0, rate, 8000.0));
+    const std::vector<int16_t> want = whole.process(in);
+
+    std::vector<float> spectra(blocks * 2 * bins);
+    const std::vector<int16_t> zeros(h, 0);
+    for (size_t first = (blocks - 1) / chunk * chunk, n = 0;; first -= chunk, ++n) {
+        TSpectSubtract *a = analysers[n % 2].rec.get();
+        SpectSubtract_Analyse(a, first == 0 ? zeros.data() : in.data() + (first - 1) * h);
+        for (size_t k = first; k < std::min(blocks, first + chunk); ++k) {
+            SpectSubtract_Analyse(a, in.data() + k * h);
+            std::memcpy(&spectra[k * 2 * bins], a->psdX, bins * sizeof(float));
+            std::memcpy(&spectra[k * 2 * bins + bins], a->phasa, bins * sizeof(float));
+        }
+        if (first == 0) break;
+    }
+    std::vector<int16_t> got(h * blocks);
+    for (size_t k = 0; k < blocks; ++k) {
+        std::memcpy(estimator->psdX, &spectra[k * 2 * bins], bins * sizeof(float));
+        std::memcpy(estimator->phasa, &spectra[k * 2 * bins + bins], bins * sizeof(float));
+        SpectSubtract_Estimate(estimator.rec.get(), 1);
+        SpectSubtract_Restore(estimator.rec.get(), got.data() + k * h);
+    }
+    EXPECT_EQ(got, want);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllRows, Geometries, ::testing::ValuesIn(kGeometryRates));

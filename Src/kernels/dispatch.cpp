@@ -10,6 +10,11 @@ namespace nr_avx2 {
 extern const NrKernels kKernels;
 }
 #endif
+#if NR_HAVE_AVX512
+namespace nr_avx512 {
+extern const NrKernels kKernels;
+}
+#endif
 #if NR_HAVE_NEON
 namespace nr_neon {
 extern const NrKernels kKernels;
@@ -25,6 +30,12 @@ namespace {
 
 // The vector table this processor can run, or the plain one.
 const NrKernels *best_for_processor() {
+#if NR_HAVE_AVX512
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512dq"))
+        return &nr_avx512::kKernels;
+#endif
 #if NR_HAVE_AVX2
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) return &nr_avx2::kKernels;
@@ -66,6 +77,11 @@ const NrKernels *Nr_ForceKernels(const NrKernels *k) {
 uint32 Nr_AvailableKernels(const NrKernels **out) {
     out[0] = &nr_plain::kKernels;
     uint32 n = 1;
+#if NR_HAVE_AVX2 && NR_HAVE_AVX512
+    // The AVX-512 set is the AVX2 set with wider doubles: a processor that
+    // takes the first also tests the second.
+    if (best() == &nr_avx512::kKernels) out[n++] = &nr_avx2::kKernels;
+#endif
     if (best() != &nr_plain::kKernels) out[n++] = best();
     return n;
 }
