@@ -165,15 +165,15 @@ TSpectSubtract synthesis, analysers[2];
 enum class RunEnd { Done, ReadError, WriteError, NoMemory };
 
 // The file is cleaned in batches of whole blocks, about four seconds each,
-// by two workers where the machine has two cores. Stereo: one worker per
+// by two threads where the machine has two cores. Stereo: one thread per
 // channel. Mono: the analysis of a block (window, transform, magnitudes and
 // phases) depends on the input alone, so it is shared out in chunks to
-// whichever worker is free, while the two serial chains, the estimator
-// (me[0]) and the synthesis (a record of its own), each keep one worker.
+// whichever thread is free, while the two serial chains, the estimator
+// (me[0]) and the synthesis (a record of its own), each keep one thread.
 // All of it is exact: channels are independent, an analysis record primed
 // with the block before a chunk analyses the chunk as the stream would, and
 // Restore takes nothing but the magnitudes and phases, which travel with
-// the batch. The main thread reads and writes the batches in order.
+// the batch.
 struct Batch {
     // Left uninitialised: every value is written before it is read.
     std::unique_ptr<int16[]> in, out;  // interleaved sample frames
@@ -289,9 +289,9 @@ public:
     static int slots() { return kSlots; }
 };
 
-// Batch bookkeeping shared by the main thread and the two workers: how many
-// batches are read, how far the analysis chunks are handed out, how many
-// batches each stage has finished, how many are written.
+// Batch bookkeeping shared by the two threads: how many batches are read,
+// how far the analysis chunks are handed out, how many batches each stage
+// has finished, how many are written.
 struct Flow {
     std::mutex m;
     std::condition_variable changed;
@@ -301,34 +301,40 @@ struct Flow {
     bool input_done = false, abort = false;
 };
 
-// Runs the worker's own stage on each batch as soon as it may, and
-// analysis chunks while it waits.
-void worker(Cleaner &c, Flow &f, int stage) {
+// Does one piece of work for `stage` if one is ready: the stage's next
+// batch first (its chain is serial), else a chunk of analysis. Called and
+// returns with the lock held; false when nothing was ready.
+bool work_once(Cleaner &c, Flow &f, int stage, std::unique_lock<std::mutex> &lock) {
+    const uint64_t b = f.staged[stage];
+    if (b < f.read && c.stage_ready(stage, c.slot(b), f.staged[0], b)) {
+        lock.unlock();
+        c.run_stage(stage, c.slot(b));
+        lock.lock();
+        f.staged[stage] = b + 1;
+        f.changed.notify_all();
+        return true;
+    }
+    while (f.claim_batch < f.read && f.claim_chunk >= c.slot(f.claim_batch).chunks) {
+        ++f.claim_batch;
+        f.claim_chunk = 0;
+    }
+    if (f.claim_batch >= f.read) return false;
+    Batch &cb = c.slot(f.claim_batch);
+    const size_t chunk = f.claim_chunk++;
+    lock.unlock();
+    c.analyse_chunk(stage, cb, chunk);
+    lock.lock();
+    if (++cb.chunks_done == cb.chunks) f.changed.notify_all();
+    return true;
+}
+
+// The second thread: stage 1 and analysis, until every batch read has
+// passed stage 1.
+void worker(Cleaner &c, Flow &f) {
     std::unique_lock<std::mutex> lock(f.m);
-    for (uint64_t b = 0;;) {
-        if (f.abort) return;
-        if (b < f.read && c.stage_ready(stage, c.slot(b), f.staged[0], b)) {
-            lock.unlock();
-            c.run_stage(stage, c.slot(b));
-            lock.lock();
-            f.staged[stage] = ++b;
-            f.changed.notify_all();
-            continue;
-        }
-        if (b >= f.read && f.input_done) return;
-        while (f.claim_batch < f.read && f.claim_chunk >= c.slot(f.claim_batch).chunks) {
-            ++f.claim_batch;
-            f.claim_chunk = 0;
-        }
-        if (f.claim_batch < f.read) {
-            Batch &cb = c.slot(f.claim_batch);
-            const size_t chunk = f.claim_chunk++;
-            lock.unlock();
-            c.analyse_chunk(stage, cb, chunk);
-            lock.lock();
-            if (++cb.chunks_done == cb.chunks) f.changed.notify_all();
-            continue;
-        }
+    while (!f.abort) {
+        if (work_once(c, f, 1, lock)) continue;
+        if (f.staged[1] >= f.read && f.input_done) return;
         f.changed.wait(lock);
     }
 }
@@ -348,6 +354,11 @@ bool read_batch(TWavReader &in, TWavWriter &out, uint64_t pending, Cleaner &c, B
     return b.blocks == want && want > 0;
 }
 
+// The main thread reads and writes the batches in order and, between
+// those, runs stage 0 and analysis; a second thread, where the machine has
+// two cores, runs stage 1 and analysis. (Two threads, not three: a third
+// would keep taking a core from a stage.) With one core the main thread
+// runs both stages.
 RunEnd process_blocks(TWavReader &in, TWavWriter &out, uint32 lenHalf) {
     const unsigned channels = in.format.channels;
     RunEnd end = RunEnd::Done;
@@ -357,74 +368,58 @@ RunEnd process_blocks(TWavReader &in, TWavWriter &out, uint32 lenHalf) {
     } catch (const std::bad_alloc &) {
         return RunEnd::NoMemory;
     }
+    Cleaner &c = *cleaner;
     const uint64_t frame_bytes = 2u * channels;
     Progress progress{isatty(2) == 1 && in.format.rate > 0,
                       in.remaining == UINT64_MAX ? 0 : in.remaining,
                       double(frame_bytes) * in.format.rate};
 
     Flow flow;
-    const bool threads = std::thread::hardware_concurrency() >= 2;
-    std::thread workers[2];
-    if (threads) {
-        workers[0] = std::thread(worker, std::ref(*cleaner), std::ref(flow), 0);
-        workers[1] = std::thread(worker, std::ref(*cleaner), std::ref(flow), 1);
-    }
-    // Reads while a slot is free and input remains, else writes the oldest
-    // batch once both stages are done with it.
+    const bool two_threads = std::thread::hardware_concurrency() >= 2;
+    std::thread second;
+    if (two_threads) second = std::thread(worker, std::ref(c), std::ref(flow));
     bool more = true;
     uint64_t frames_read = 0;
-    for (uint64_t next_write = 0;;) {
-        if (more && end == RunEnd::Done) {
-            bool slot_free;
-            {
-                std::lock_guard<std::mutex> lock(flow.m);
-                slot_free = flow.read < flow.written + Cleaner::slots();
-            }
-            if (slot_free) {
-                Batch &b = cleaner->slot(flow.read);
-                cleaner->prepare(flow.read);
-                more = read_batch(in, out, frames_read - out.frames, *cleaner, b, &end);
-                frames_read += b.blocks * lenHalf;
-                {
-                    std::lock_guard<std::mutex> lock(flow.m);
-                    cleaner->count_chunks(b);
-                    if (b.blocks > 0) ++flow.read;
-                    flow.input_done = !more || end != RunEnd::Done;
-                }
-                flow.changed.notify_all();
-                if (!threads && b.blocks > 0) {
-                    for (size_t chunk = 0; chunk < b.chunks; ++chunk) cleaner->analyse_chunk(0, b, chunk);
-                    b.chunks_done = b.chunks;
-                    cleaner->run_stage(0, b);
-                    cleaner->run_stage(1, b);
-                    flow.staged[0] = flow.staged[1] = flow.read;
-                }
-                continue;
-            }
-        }
-        {
-            std::unique_lock<std::mutex> lock(flow.m);
-            if (next_write >= flow.read && flow.input_done) break;
-            flow.changed.wait(lock, [&] { return flow.staged[0] > next_write && flow.staged[1] > next_write; });
-        }
-        Batch &b = cleaner->slot(next_write);
-        if (!WavWriter_Write16(&out, b.out.get(), b.blocks * lenHalf)) {
-            end = RunEnd::WriteError;
-            std::lock_guard<std::mutex> lock(flow.m);
-            flow.abort = true;
+    std::unique_lock<std::mutex> lock(flow.m);
+    for (;;) {
+        if (more && end == RunEnd::Done && flow.read < flow.written + Cleaner::slots()) {
+            const uint64_t n = flow.read;
+            Batch &b = c.slot(n);
+            const uint64_t pending = frames_read - out.frames;
+            lock.unlock();
+            c.prepare(n);
+            more = read_batch(in, out, pending, c, b, &end);
+            lock.lock();
+            frames_read += b.blocks * lenHalf;
+            c.count_chunks(b);
+            if (b.blocks > 0) ++flow.read;
+            flow.input_done = !more || end != RunEnd::Done;
             flow.changed.notify_all();
-            break;
+            continue;
         }
-        ++next_write;
-        {
-            std::lock_guard<std::mutex> lock(flow.m);
-            flow.written = next_write;
+        const uint64_t w = flow.written;
+        if (w < flow.read && flow.staged[0] > w && flow.staged[1] > w) {
+            Batch &b = c.slot(w);
+            lock.unlock();
+            const bool ok = WavWriter_Write16(&out, b.out.get(), b.blocks * lenHalf) != 0;
+            progress.update(out.frames * frame_bytes);
+            lock.lock();
+            if (!ok) {
+                end = RunEnd::WriteError;
+                flow.abort = true;
+                flow.changed.notify_all();
+                break;
+            }
+            flow.written = w + 1;
+            continue;
         }
-        flow.changed.notify_all();
-        progress.update(out.frames * frame_bytes);
+        if (w >= flow.read && flow.input_done) break;
+        if (work_once(c, flow, 0, lock)) continue;
+        if (!two_threads && work_once(c, flow, 1, lock)) continue;
+        flow.changed.wait(lock);
     }
-    for (std::thread &t : workers)
-        if (t.joinable()) t.join();
+    lock.unlock();
+    if (second.joinable()) second.join();
     progress.clear();
     delete cleaner;
     return end;

@@ -55,6 +55,8 @@ else
 fi
 echo
 
-if [ -f "$src/bench/bench_wasm.mjs" ] && command -v node >/dev/null; then
-  node "$src/bench/bench_wasm.mjs" || echo "WebAssembly build not found: build js/ first"
+if [ ! -f "$src/js/tarnwelnc_engine.mjs" ]; then
+  echo "WebAssembly build not found: build js/ first (see the README)"
+elif command -v node >/dev/null; then
+  node "$src/bench/bench_wasm.mjs"
 fi
