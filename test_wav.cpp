@@ -159,7 +159,7 @@ struct Progress {
 
 TSpectSubtract me[2];
 // The mono pipeline's other records: one runs Restore for me[0], and each
-// worker analyses blocks on one of its own.
+// thread analyses blocks on one of its own (by the stage it runs).
 TSpectSubtract synthesis, analysers[2];
 
 enum class RunEnd { Done, ReadError, WriteError, NoMemory };
@@ -223,8 +223,8 @@ public:
         return b.chunks_done == b.chunks && (stage == 0 || channels_ != 1 || staged0 > n);
     }
 
-    void analyse_chunk(int worker, Batch &b, size_t chunk) {
-        TSpectSubtract &a = analysers[worker];
+    void analyse_chunk(int stage, Batch &b, size_t chunk) {
+        TSpectSubtract &a = analysers[stage];
         const size_t first = chunk * kChunk, end = std::min(b.blocks, first + kChunk);
         SpectSubtract_Analyse(&a, first == 0 ? b.lead.get() : b.in.get() + (first - 1) * len_);
         for (size_t k = first; k < end; ++k) {
