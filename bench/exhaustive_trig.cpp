@@ -4,7 +4,7 @@
 //   exhaustive_trig [threads] [--digests FILE]
 //     Every kernel table this processor runs: each arctangent, cosine and
 //     sine must have exactly the bits of the C library's double function
-//     rounded to float (a few minutes per table on two cores). Then the
+//     rounded to float (about nine minutes per table on two cores). Then the
 //     fallbacks (fallback.cpp), which compute those and the exponential
 //     without the C library: against the C library too, and how close each
 //     result comes to a point where its double rounding would flip (none
