@@ -115,6 +115,13 @@ void expect_outcome(const std::string &in, const std::string &out, const char *r
     } else {
         EXPECT_EQ(r.status, 0) << r.out << r.err;
         expect_valid_output(in, out);
+        // From a pipe, which is read forward only: the same file.
+        const Bytes file = read_file(in);
+        const std::string piped(file.begin(), file.end());
+        const RunResult p = run_tool({"2", "-20", "0.95", "0.98", "/dev/stdin", out + ".piped"}, 20.0,
+                                     &piped);
+        EXPECT_EQ(p.status, 0) << p.out;
+        EXPECT_EQ(read_file(out + ".piped"), read_file(out));
     }
 }
 

@@ -39,10 +39,14 @@ WAV_HEADER header_of(const TWavFormat &f, uint64_t data_size, bool rf64) {
     return h;
 }
 
+uint64_t header_bytes(const TWavFormat &f, bool rf64) {
+    return header_of(f, rf64 ? 0x100000000u : 0, rf64).HeaderBytes();
+}
+
 // Whether `data` bytes fit the classic header's 32-bit sizes (the RIFF
 // size counts the header too).
 bool fits_classic(const TWavFormat &f, uint64_t data) {
-    const uint64_t header = header_of(f, 0, false).HeaderBytes();
+    const uint64_t header = header_bytes(f, false);
     return data < 0xFFFFFFFFu && header - 8 + data <= 0xFFFFFFFFu;
 }
 
@@ -124,7 +128,10 @@ int WavWriter_Begin(TWavWriter *w, FILE *file, const TWavFormat *format, uint64_
     w->frames = 0;
     const uint32_t bytes = frame_bytes(*format);
     const uint64_t data = bytes == 0 ? 0 : std::min(frames, kMaxData / bytes) * bytes;
-    w->rf64 = !fits_classic(*format, data);
+    // A provisional size that fits the data chunk's 32 bits is announced
+    // in the classic header, as a placeholder size always was (a pipe
+    // keeps this header); Finish picks the form for the real size.
+    w->rf64 = data >= 0xFFFFFFFFu;
     WAV_HEADER h = header_of(*format, data, w->rf64 != 0);
     h.SaveToFile(file);
     w->failed = std::ferror(file) != 0;
@@ -153,16 +160,15 @@ int WavWriter_Finish(TWavWriter *w) {
     if (fseeko(w->file, 0, SEEK_SET) == 0) {
         const uint64_t data = w->frames * frame_bytes(w->format);
         const bool rf64 = !fits_classic(w->format, data);
-        const uint64_t was = header_of(w->format, 0, w->rf64 != 0).HeaderBytes();
-        const uint64_t now = header_of(w->format, 0, rf64).HeaderBytes();
-        if (rf64 != (w->rf64 != 0) && !move_data(w->file, was, now, data)) {
-            // A file that cannot be reshaped keeps the form it began with,
-            // unless the data outgrew it.
-            if (!w->rf64) return 0;
-        } else {
+        if (rf64 != (w->rf64 != 0)) {
+            // The other form is 36 bytes longer or shorter; a file that
+            // cannot be reshaped (not a regular file) fails.
+            if (!move_data(w->file, header_bytes(w->format, w->rf64 != 0),
+                           header_bytes(w->format, rf64), data))
+                return 0;
             w->rf64 = rf64;
         }
-        WAV_HEADER h = header_of(w->format, data, w->rf64 != 0);
+        WAV_HEADER h = header_of(w->format, data, rf64);
         h.SaveToFile(w->file);
     }
     return std::fflush(w->file) == 0 && !std::ferror(w->file);

@@ -60,8 +60,8 @@ typedef struct TWavWriter {
 } TWavWriter;
 
 /* Writes a header announcing `frames` sample frames of `format` at the
-   file's position: RF64 when they do not fit 32-bit sizes. Returns 1, or 0
-   when the write failed. */
+   file's position: RF64 when their size does not fit the data chunk's 32
+   bits. Returns 1, or 0 when the write failed. */
 int WavWriter_Begin(TWavWriter *w, FILE *file, const TWavFormat *format, uint64_t frames);
 /* Appends whole sample frames; returns 1, or 0 when the write failed. */
 int WavWriter_Write16(TWavWriter *w, const int16_t *samples, size_t frames);
