@@ -66,6 +66,22 @@ Bytes with_fmt_extension(size_t extra, bool pad) {
     return b;
 }
 
+// base() as RF64: "RF64", a ds64 chunk announcing `data_bytes`, and the
+// data chunk's size 0xFFFFFFFF.
+Bytes as_rf64(uint64_t data_bytes) {
+    Bytes b = with_id(with_u32(base(), 52, 0xFFFFFFFF), 0, "RF64");
+    Bytes ds64;
+    append(ds64, "ds64");
+    append_u32(ds64, 28);
+    for (uint64_t v : {uint64_t(b.size() + 36 - 8), data_bytes, uint64_t(0)}) {
+        append_u32(ds64, static_cast<uint32_t>(v));
+        append_u32(ds64, static_cast<uint32_t>(v >> 32));
+    }
+    append_u32(ds64, 0);
+    b.insert(b.begin() + 12, ds64.begin(), ds64.end());
+    return with_u32(b, 4, 0xFFFFFFFF);
+}
+
 // A chunk between "WAVE" and "fmt ".
 Bytes with_chunk_first(const Bytes &first) {
     Bytes b = base();
@@ -171,6 +187,10 @@ const Case kCases[] = {
     {"block_align_0", with_u16(base(), 32, 0), nullptr},
     {"bits_32", with_u16(base(), 34, 32), kFormat},
     {"data_size_odd", with_u32(base(), 52, 3001), nullptr},
+    {"rf64", as_rf64(4000), nullptr},
+    // Through a pipe, which cannot tell, the provisional header is RF64.
+    {"rf64_announcing_5_gb", as_rf64(5000000000), nullptr},
+    {"rf64_without_ds64", with_id(base(), 0, "RF64"), kUnknown},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cli, BadInput, testing::ValuesIn(kCases),
