@@ -22,7 +22,7 @@ bool same_fields(const WAV_HEADER &a, const WAV_HEADER &b) {
     return a.SubChunk_fmtSize == b.SubChunk_fmtSize && a.AudioFormat == b.AudioFormat &&
            a.Channels == b.Channels && a.SampleRate == b.SampleRate && a.ByteRate == b.ByteRate &&
            a.BlockAlign == b.BlockAlign && a.BitsPerSample == b.BitsPerSample &&
-           a.DataSize == b.DataSize;
+           a.DataSize == b.DataSize && a.DataSize64 == b.DataSize64;
 }
 
 // Loads a header from `size` bytes; false when the reader refused them.
