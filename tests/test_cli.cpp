@@ -374,6 +374,21 @@ TEST(Output, FailedWriteLeavesNoPartialFile) {
     }
 }
 
+// A file the user may not write is refused and kept, although the
+// temporary file beside it could be renamed over it.
+TEST(Output, ReadOnlyFileIsRefused) {
+    if (geteuid() == 0) GTEST_SKIP() << "the superuser may write any file";
+    TempDir dir;
+    const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
+    write_file(in, mono8k(1000));
+    write_file(out, mono8k(300));
+    ASSERT_EQ(chmod(out.c_str(), 0444), 0);
+    const RunResult r = tool({"1", "-20", "0.95", "0.98", in, out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Couldn't Write File\n");
+    EXPECT_EQ(read_file(out), mono8k(300));
+}
+
 // A symbolic link as output: its target gets the file, the link stays;
 // also a link to a name that does not exist yet.
 TEST(Output, SymbolicLinkIsFollowed) {

@@ -109,6 +109,8 @@ bool OutputFile_Open(OutputFile *o, const char *path) {
     struct stat st;
     const bool exists = stat(o->target.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) return open_in_place(o);
+    // A file the user may not write stays refused, as opening it would be.
+    if (exists && access(o->target.c_str(), W_OK) != 0) return false;
 
     std::string temp = folder_of(o->target) + "/." + name_of(o->target) + ".XXXXXX.part";
     const int fd = mkostemps(&temp[0], 5, O_CLOEXEC);

@@ -374,9 +374,9 @@ void WAV_HEADER::SaveToFile(FILE *file) {
     const bool rf64 = is_rf64(*this);
     unsigned char ds64[8 + kDs64Size] = {};
     if (rf64) {
-        // The file's length less 8: everything after the RIFF size field,
-        // the pad byte after odd data included.
-        const uint64_t riff = HeaderBytes() - 8 + DataSize64 + (DataSize64 & 1u);
+        // As in the classic header: the file's length less 8 once
+        // DataSize64 bytes of samples follow.
+        const uint64_t riff = HeaderBytes() - 8 + DataSize64;
         std::memcpy(ds64, "ds64", 4);
         put32(ds64 + 4, kDs64Size);
         put32(ds64 + 8, static_cast<uint32_t>(riff));
