@@ -1,8 +1,9 @@
 // test_wav run as a real process on malformed and unusual files. Every file
 // is either refused, with its one message, status 1 and no output file, or
 // processed, with status 0 and an output whose header reads back with the
-// input's fields and whose data chunk fills the rest of the file. Never a
-// crash or a hang. (Cases already in test_cli.cpp are not repeated here.)
+// input's fields, whose chunks are laid out as strict readers expect, and
+// which is the same when the input comes from a pipe. Never a crash or a
+// hang. (Cases already in test_cli.cpp are not repeated here.)
 #include <gtest/gtest.h>
 
 #include <cstdio>

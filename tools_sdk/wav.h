@@ -38,7 +38,8 @@ public:
     // Writes RIFF, fmt (extension bytes zeroed, a pad byte after an odd
     // size), a fact chunk and the data chunk header at the stream's
     // position: 56 bytes for a 16-byte fmt. An RF64 record (see DataSize64)
-    // gets "RF64" and a ds64 chunk first: 36 bytes more.
+    // gets "RF64" and a ds64 chunk first: 36 bytes more. The caller writes
+    // the samples after it (and a pad byte after an odd number of bytes).
     void SaveToFile(FILE *file);
     // The data chunk's size in bytes: DataSize64 for an RF64 record, else
     // DataSize.
