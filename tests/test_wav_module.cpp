@@ -479,12 +479,21 @@ int run_with_memory_cap(long headroom, const std::function<int()> &body) {
 TEST_F(WholeFile, HugeAnnouncedDataSizeAllocatesOnlyWhatIsThere) {
     Bytes bytes = wav(fmt_body(1, 1, 8000, 16), Bytes(200, 0));
     set_u32(bytes, 40, 0xFFFFFFFF);
-    const std::string path = file(bytes);
-    EXPECT_EQ(run_with_memory_cap(1L << 30, [&] {
-                  const Opened o = open_all(path);
-                  return o.result == 1 && o.frames == 100 ? 0 : 1;
-              }),
-              0);
+    const std::string paths[] = {
+        file(bytes, "classic.wav"),
+        // RF64 announcing 2^62 bytes.
+        file(rf64({ds64(uint64_t(1) << 62), chunk("fmt ", fmt_body(1, 1, 8000, 16)),
+                   chunk_sized("data", 0xFFFFFFFF, Bytes(200, 0))}),
+             "rf64.wav"),
+    };
+    for (const std::string &path : paths) {
+        EXPECT_EQ(run_with_memory_cap(1L << 30, [&] {
+                      const Opened o = open_all(path);
+                      return o.result == 1 && o.frames == 100 ? 0 : 1;
+                  }),
+                  0)
+            << path;
+    }
 }
 
 int open_fds() {

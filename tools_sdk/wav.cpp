@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -436,7 +437,9 @@ char WAV_HEADER::openAll(const char *file_name, unsigned int *num_Samples, short
     const uint64_t sample_bytes = pcm ? 2 : 1;
     const uint64_t frame_bytes = sample_bytes * Channels;
     const off_t here = ftello(f);
-    uint64_t frames = DataBytes() / BlockAlign;
+    // No more than *num_Samples can count (which also keeps the byte counts
+    // below from overflowing for an RF64 size of up to 64 bits).
+    uint64_t frames = std::min<uint64_t>(DataBytes() / BlockAlign, UINT_MAX);
     if (here >= 0 && fseeko(f, 0, SEEK_END) == 0) {
         const off_t end = ftello(f);
         const uint64_t held = end > here ? static_cast<uint64_t>(end - here) : 0;
