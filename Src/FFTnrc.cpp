@@ -4,6 +4,8 @@
 // bit; twiddles come from a quarter-wave cosine table. The loops over points
 // and bins are the kernels (kernels/kernels.inc); what is left here are the
 // few values at the edges of the spectrum.
+#include "exact.h"
+
 #include "FFTnrc.h"
 
 #include <math.h>
@@ -52,7 +54,7 @@ mfloat phase_on_real_axis(const NrKernels *K, mfloat re) {
 mfloat cos_f(const NrKernels *K, mfloat x) {
     if (x == 0.0f) return 1.0f;
     mfloat c, s;
-    K->sincos(&x, &c, &s, 1);
+    K->sincos_array(&x, &c, &s, 1);
     return c;
 }
 
@@ -144,7 +146,7 @@ NR_NOINLINE void channing(uint32 len, mfloat *Wh) {
         const uint32 m = end < 256 ? end : 256, first = end - m;
         for (uint32 i = 0; i < m; ++i)
             arg[i] = (static_cast<mfloat>(first + i) + 0.5f) * 6.2831855f / static_cast<mfloat>(len);
-        K->sincos(arg, c, s, m);
+        K->sincos_array(arg, c, s, m);
         for (uint32 i = m; i-- > 0;) Wh[first + i] = 0.5f - 0.5f * c[i];
         end = first;
     }

@@ -1,4 +1,6 @@
 // The FFT's constant tables, computed while the library is built.
+#include "exact.h"
+
 #include "FFTnrc_tables.h"
 
 #include "table_rules.h"

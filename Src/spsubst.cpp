@@ -4,6 +4,8 @@
 // of a frame is a function here, called in the algorithm's order; the loops
 // over samples and bins are the kernels (kernels/kernels.inc), taken from
 // the table of the instruction set in use.
+#include "exact.h"
+
 #include "spsubst.h"
 
 #include <math.h>

@@ -1,4 +1,6 @@
 // The suppressor's analysis windows, computed while the library is built.
+#include "exact.h"
+
 #include "spsubst_tables.h"
 
 #include "table_rules.h"

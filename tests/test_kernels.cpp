@@ -221,8 +221,8 @@ TEST(KernelPaths, TranscendentalsMatchTheCLibrary) {
     const uint32 count = Nr_AvailableKernels(tables);
     for (uint32 t = 0; t < count; ++t) {
         std::vector<float> y(n), c(n), s(n);
-        tables[t]->atan(x.data(), y.data(), n);
-        tables[t]->sincos(x.data(), c.data(), s.data(), n);
+        tables[t]->atan_array(x.data(), y.data(), n);
+        tables[t]->sincos_array(x.data(), c.data(), s.data(), n);
         size_t bad = 0;
         for (uint32 i = 0; i < n; ++i) {
             const double d = x[i];
