@@ -12,6 +12,7 @@
 
 #include "FFTnrc_tables.h"
 #include "fpenv.h"
+#include "geometry.h"
 #include "kernels/kernels.h"
 
 namespace {
@@ -23,17 +24,24 @@ struct SizeSegments {
     uint32 offset_stage;  // in the stage tables
 };
 
-const SizeSegments kSegments[] = {
-    {256, 0, 0, 0},
-    {512, 65, 128, 256 - 16},
-    {1024, 194, 384, (256 - 16) + (512 - 16)},
-    {2048, 451, 896, (256 - 16) + (512 - 16) + (1024 - 16)},
+struct Segments {
+    SizeSegments size[nr_geometry::kFftCount];
 };
+
+constexpr Segments make_segments() {
+    Segments s{};
+    for (unsigned i = 0; i < nr_geometry::kFftCount; ++i)
+        s.size[i] = {nr_geometry::fft_size(i), static_cast<int16>(nr_geometry::cos_offset(i)),
+                     static_cast<int16>(nr_geometry::swap_offset(i)), nr_geometry::stage_offset(i)};
+    return s;
+}
+
+constexpr Segments kSegments = make_segments();
 
 // The tables of a supported size, or null: every function refuses other
 // sizes by doing nothing, whatever the record's offsets hold.
 const SizeSegments *segment_of(const TFFTnRC *it) {
-    for (const SizeSegments &s : kSegments)
+    for (const SizeSegments &s : kSegments.size)
         if (s.nfft == it->nfft) return &s;
     return nullptr;
 }
@@ -159,7 +167,7 @@ extern "C" {
 void FFTnRC_Init(TFFTnRC *it, uint32 nfft) {
     it->nfft = nfft;
     // Another size leaves the offsets as they were.
-    for (const SizeSegments &s : kSegments) {
+    for (const SizeSegments &s : kSegments.size) {
         if (s.nfft == nfft) {
             it->offset_cs = s.offset_cs;
             it->offset_sw = s.offset_sw;

@@ -10,9 +10,8 @@ namespace {
 constexpr SpsubstTables make_tables() {
     SpsubstTables t{};
     unsigned at = 0;
-    constexpr unsigned kLengths[] = {180, 240, 380, 600, 960, 2048};
-    for (unsigned n : kLengths)
-        for (unsigned i = 0; i < n; ++i) t.win[at++] = nr_rules::hann(n, i);
+    for (const nr_geometry::Frame &f : nr_geometry::kFrames)
+        for (unsigned i = 0; i < f.len; ++i) t.win[at++] = nr_rules::hann(f.len, i);
     return t;
 }
 
