@@ -2,8 +2,8 @@
 // split step that separates the two interleaved half-spectra. All arithmetic
 // is single precision in a fixed order, so results are reproducible bit for
 // bit; twiddles come from a quarter-wave cosine table. The loops over points
-// and bins are the kernels (kernels/kernels.inc); what is left here are the
-// few values at the edges of the spectrum.
+// and bins are the kernels (kernels/fft.inc, kernels/trig.inc); what is left
+// here are the few values at the edges of the spectrum.
 #include "exact.h"
 
 #include "FFTnrc.h"

@@ -2,7 +2,7 @@
 // precision in a fixed order; transcendental functions run in double and are
 // rounded once. Reordering any expression changes output samples. Each stage
 // of a frame is a function here, called in the algorithm's order; the loops
-// over samples and bins are the kernels (kernels/kernels.inc), taken from
+// over samples and bins are the kernels (kernels/suppressor.inc), taken from
 // the table of the instruction set in use.
 #include "exact.h"
 
