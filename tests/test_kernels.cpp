@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "FFTnrc.h"
+#include "geometry.h"
 #include "kernels/kernels.h"
 #include "spsubst.h"
 #include "test_support.h"
@@ -90,7 +91,8 @@ std::vector<std::vector<float>> awkward_frames(uint32 n) {
 TEST(KernelPaths, FftAndConversionsGiveTheSameBits) {
     VECTOR_TABLES_OR_SKIP(tables);
     for (const NrKernels *K : tables) {
-    for (uint32 n : {256u, 512u, 1024u, 2048u}) {
+    for (unsigned size = 0; size < nr_geometry::kFftCount; ++size) {
+        const uint32 n = nr_geometry::fft_size(size);
         TFFTnRC f;
         FFTnRC_Init(&f, n);
         for (const std::vector<float> &x : awkward_frames(n)) {
