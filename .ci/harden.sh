@@ -18,7 +18,7 @@ logs="$PWD/$san/sanitizer-logs"
 fuzz_seconds="${FUZZ_SECONDS:-60}"
 
 # Unoptimised: builds in a fraction of the time, and reports are exact.
-cmake -S . -B "$san" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTNC_SANITIZE=ON
+cmake -S . -B "$san" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTNC_SANITIZE=ON -DTNC_WERROR=ON
 cmake --build "$san"
 
 # A report ends the process with a status of its own, so a test_wav child
@@ -38,7 +38,7 @@ fi
 [ "$status" -eq 0 ] || exit "$status"
 
 cmake -S . -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
-      -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DTNC_FUZZ=ON
+      -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DTNC_FUZZ=ON -DTNC_WERROR=ON
 cmake --build "$fuzz" --target wav_fuzz wav_sndfile_fuzz core_fuzz
 
 # The committed seeds stay as they are; new inputs go to a scratch corpus.
