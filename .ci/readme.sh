@@ -99,7 +99,10 @@ as_user() {
 }
 
 clone="$HOME_DIR/TarnwelNC"
-as_user git clone -q "$ROOT" "$clone"
+# Cloned as root (git will not read a repository another user owns), then
+# handed over.
+git clone -q "$ROOT" "$clone"
+chown -R "$user:" "$clone"
 as_user bash -c '
   set -e
   cd "$1"
