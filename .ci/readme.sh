@@ -116,8 +116,9 @@ int main(void) {
     SpectSubtract_Init(&ns, 16000, 2, -20.0f, 0.95f, 0.98f);
     SpectSubtract_Frame(&ns, 1, block);
     SpectSubtract_Restore(&ns, block);
+    const int ok = ns.lenHalf == 190;
     SpectSubtract_Destroyed(&ns);
-    return ns.lenHalf == 190 ? 0 : 1;
+    return ok ? 0 : 1;
 }
 EOF
   cat >my_tool.cpp <<"EOF"
@@ -127,7 +128,7 @@ int main() { WAV_HEADER h; return h.Channels > 2; }
 EOF
 ' sh "$clone"
 
-extract >"$TMP/blocks.sh"
+{ echo 'trap '"'"'echo "readme-ci: failed (status $?): $BASH_COMMAND" >&2'"'"' ERR'; extract; } >"$TMP/blocks.sh"
 chmod 644 "$TMP/blocks.sh"
 echo "readme: $(grep -c '^echo "readme-ci: block' "$TMP/blocks.sh") blocks to run"
 start=$SECONDS
