@@ -66,6 +66,7 @@ apt-get -o DPkg::Lock::Timeout=1200 install -y --no-install-recommends sudo git
 user=readme-ci
 TMP="$(mktemp -d)"
 chmod 755 "$TMP"
+find /usr/local -type d >"$TMP/local-dirs"
 HOME_DIR="$TMP/home"
 lock_conf=/etc/apt/apt.conf.d/99readme-ci
 cleanup() {
@@ -76,8 +77,9 @@ cleanup() {
     (cd "$TMP/listing" 2>/dev/null && find . -type f -o -type l) | while read -r f; do
       rm -f "/usr/local/${f#./}"
     done
+    # Folders the install made, not those that were there before.
     (cd "$TMP/listing" 2>/dev/null && find . -mindepth 1 -type d | sort -r) | while read -r d; do
-      rmdir "/usr/local/${d#./}" 2>/dev/null || true
+      grep -qxF "/usr/local/${d#./}" "$TMP/local-dirs" || rmdir "/usr/local/${d#./}" 2>/dev/null || true
     done
     ldconfig
   fi
