@@ -31,6 +31,7 @@ endif()
 target_include_directories(tarnwelnc_shared
                            PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/Src
                            PUBLIC $<BUILD_INTERFACE:${TNC_PUBLIC_INCLUDE}>)
+target_compile_definitions(tarnwelnc_shared PRIVATE TARNWELNC_BUILDING_DLL)
 target_link_libraries(tarnwelnc_shared PRIVATE m)
 target_link_options(tarnwelnc_shared PRIVATE LINKER:--no-undefined)
 set_target_properties(tarnwelnc_shared PROPERTIES
