@@ -179,6 +179,7 @@ struct Batch {
     std::unique_ptr<int16[]> in, out;  // interleaved sample frames
     std::unique_ptr<int16[]> lead;     // mono: the block before in[0]
     std::unique_ptr<float[]> spectra;  // mono: psdX and phasa of each block
+    std::unique_ptr<int8[]> quiet;     // mono: nearSilence of each block
     size_t blocks = 0;
     size_t chunks = 0, chunks_done = 0;  // mono analysis, under Flow::m
 };
@@ -195,6 +196,7 @@ public:
             if (channels_ == 1) {
                 b.lead.reset(new int16[len_]);
                 b.spectra.reset(new float[per_batch_ * 2 * bins_]);
+                b.quiet.reset(new int8[per_batch_]);
             }
         }
     }
@@ -232,6 +234,7 @@ public:
             float *spectrum = b.spectra.get() + k * 2 * bins_;
             std::memcpy(spectrum, a.psdX, bins_ * sizeof(float));
             std::memcpy(spectrum + bins_, a.phasa, bins_ * sizeof(float));
+            b.quiet[k] = a.nearSilence;
         }
     }
     // Stage 0 cleans channel 0 (mono: estimates), stage 1 cleans channel 1
@@ -266,6 +269,7 @@ private:
         for (size_t k = 0; k < b.blocks; ++k) {
             float *spectrum = b.spectra.get() + k * 2 * bins_;
             std::memcpy(me[0].psdX, spectrum, bins_ * sizeof(float));
+            me[0].nearSilence = b.quiet[k];
             SpectSubtract_Estimate(&me[0], 1);
             std::memcpy(spectrum, me[0].psdX, bins_ * sizeof(float));
         }

@@ -8,6 +8,7 @@
 
 #include <math.h>
 
+#include "fpenv.h"
 #include "kernels/kernels.h"
 #include "spsubst_tables.h"
 
@@ -103,6 +104,17 @@ void take_magnitude_and_phase(TSpectSubtract *it) {
     FFTnRC_fftbuf2RF(&it->FFTnRC, it->buff, it->psdX, it->phasa);
 }
 
+// The largest sample magnitude, in 16-bit steps, that near-silence may
+// reach: it covers +-1 triangular dither and +-3 of a muted input's noise.
+constexpr int kNearSilence = 3;
+
+void mark_near_silence(TSpectSubtract *it) {
+    int8 quiet = 1;
+    for (uint32 j = 0; j < it->len; ++j)
+        if (it->frameMic[j] > kNearSilence || it->frameMic[j] < -kNearSilence) quiet = 0;
+    it->nearSilence = quiet;
+}
+
 // A frame of digital silence (every magnitude exactly zero) tells nothing
 // about the noise or the speech. Letting it in would drag the noise-floor
 // minima to zero, after which the noise passes for speech for as long as a
@@ -112,6 +124,14 @@ bool digital_silence(const TSpectSubtract *it) {
     for (uint32 w = 0; w < it->wmax; ++w)
         if (it->psdX[w] != 0.0f) return false;
     return true;
+}
+
+// Near-silence (mark_near_silence) tells as little, and would drag the
+// minima as far down; it too leaves the estimator alone, and comes out at
+// the suppression limit, no louder than it came in.
+void rest_at_limit(TSpectSubtract *it) {
+    const mfloat floor = 1.0f - it->pSn;
+    for (uint32 w = 0; w < it->wmax; ++w) it->psdX[w] = it->psdX[w] * floor;
 }
 
 // -------------------------------------------------------- noise tracking
@@ -235,12 +255,12 @@ void map_parameters(TSpectSubtract *it, int8 kind_subst, mfloat pSdb, mfloat pNn
     it->pMn = pMn;
 }
 
-}  // namespace
+// ------------------------------------------------------------ entry points
+// Each entry point that computes runs its work in the IEEE default
+// floating-point environment, whatever the caller has set (fpenv.h).
 
-extern "C" {
-
-void SpectSubtract_Init(TSpectSubtract *it, uint32 SampleRate, int8 kind_subst, mfloat pSdb,
-                        mfloat pNn, mfloat pMn) {
+NR_NOINLINE void init(TSpectSubtract *it, uint32 SampleRate, int8 kind_subst, mfloat pSdb,
+                      mfloat pNn, mfloat pMn) {
     it->SampleRate = SampleRate;
     const Geometry g = SizeFrame_nfft(SampleRate);
     it->len = g.len;
@@ -266,36 +286,31 @@ void SpectSubtract_Init(TSpectSubtract *it, uint32 SampleRate, int8 kind_subst, 
     VAD_Init(it);
     it->pre_emphasis = 0;
     it->de_emphasis = 0;
+    it->nearSilence = 0;
 }
 
-void SpectSubtract_Reset(TSpectSubtract *it, int8 kind_subst, mfloat pSdb, mfloat pNn, mfloat pMn) {
+NR_NOINLINE void reset(TSpectSubtract *it, int8 kind_subst, mfloat pSdb, mfloat pNn, mfloat pMn) {
     map_parameters(it, kind_subst, pSdb, pNn, pMn);
 }
 
-void SpectSubtract_Destroyed(TSpectSubtract *it) {
-    it->SampleRate = 0;
-    it->lenHalf = 0;
-    it->wmax = 0;
-    FFTnRC_Destroyed(&it->FFTnRC);
-}
-
-void SpectSubtract_Frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS) {
-    SpectSubtract_Analyse(it, inpS);
-    SpectSubtract_Estimate(it, ActiveSig);
-}
-
-void SpectSubtract_Analyse(TSpectSubtract *it, const int16 *inpS) {
+NR_NOINLINE void analyse(TSpectSubtract *it, const int16 *inpS) {
     if (!geometry_valid(it)) return;
     shift_frame(it, inpS);
     emphasise_and_window(it);
     transform_forward(it);
     take_magnitude_and_phase(it);
+    mark_near_silence(it);
 }
 
-void SpectSubtract_Estimate(TSpectSubtract *it, int8 ActiveSig) {
+NR_NOINLINE void estimate(TSpectSubtract *it, int8 ActiveSig) {
     if (!geometry_valid(it)) return;
     if (digital_silence(it)) {
         it->stateVad = 0;  // psdX, all zeros, is the output
+        return;
+    }
+    if (it->nearSilence) {
+        it->stateVad = 0;
+        rest_at_limit(it);
         return;
     }
     split_by_gain(it);
@@ -304,7 +319,12 @@ void SpectSubtract_Estimate(TSpectSubtract *it, int8 ActiveSig) {
     output_magnitude(it, ActiveSig);
 }
 
-void SpectSubtract_Equalizer(TSpectSubtract *it, int32 sizeMulAm, const mfloat *MulAm) {
+NR_NOINLINE void frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS) {
+    analyse(it, inpS);
+    estimate(it, ActiveSig);
+}
+
+NR_NOINLINE void equalize(TSpectSubtract *it, int32 sizeMulAm, const mfloat *MulAm) {
     // Fewer than one gain would index before the table.
     if (!geometry_valid(it) || sizeMulAm < 1) return;
     const uint32 last_gain = static_cast<uint32>(sizeMulAm - 1);
@@ -315,7 +335,7 @@ void SpectSubtract_Equalizer(TSpectSubtract *it, int32 sizeMulAm, const mfloat *
     }
 }
 
-void SpectSubtract_Restore(TSpectSubtract *it, int16 *outS) {
+NR_NOINLINE void restore(TSpectSubtract *it, int16 *outS) {
     if (!geometry_valid(it)) return;
     polar_to_packed(it);
     transform_inverse(it);
@@ -324,6 +344,43 @@ void SpectSubtract_Restore(TSpectSubtract *it, int16 *outS) {
     de_emphasise(it, outS);
 }
 
+}  // namespace
+
+extern "C" {
+
+void SpectSubtract_Init(TSpectSubtract *it, uint32 SampleRate, int8 kind_subst, mfloat pSdb,
+                        mfloat pNn, mfloat pMn) {
+    nr::exact(init, it, SampleRate, kind_subst, pSdb, pNn, pMn);
+}
+
+void SpectSubtract_Reset(TSpectSubtract *it, int8 kind_subst, mfloat pSdb, mfloat pNn, mfloat pMn) {
+    nr::exact(reset, it, kind_subst, pSdb, pNn, pMn);
+}
+
+void SpectSubtract_Destroyed(TSpectSubtract *it) {
+    it->SampleRate = 0;
+    it->lenHalf = 0;
+    it->wmax = 0;
+    FFTnRC_Destroyed(&it->FFTnRC);
+}
+
+void SpectSubtract_Frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS) {
+    nr::exact(frame, it, ActiveSig, inpS);
+}
+
+void SpectSubtract_Analyse(TSpectSubtract *it, const int16 *inpS) { nr::exact(analyse, it, inpS); }
+
+void SpectSubtract_Estimate(TSpectSubtract *it, int8 ActiveSig) {
+    nr::exact(estimate, it, ActiveSig);
+}
+
+void SpectSubtract_Equalizer(TSpectSubtract *it, int32 sizeMulAm, const mfloat *MulAm) {
+    nr::exact(equalize, it, sizeMulAm, MulAm);
+}
+
+void SpectSubtract_Restore(TSpectSubtract *it, int16 *outS) { nr::exact(restore, it, outS); }
+
+// Copies: no arithmetic, so no environment to set.
 void vCpy(mfloat *r, const mfloat *x, uint32 j) {
     for (uint32 i = 0; i < j; ++i) r[i] = x[i];
 }

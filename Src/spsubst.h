@@ -37,6 +37,15 @@
    out as silence, with stateVad 0. So whole blocks of zeros before a stream
    only delay its output by as many blocks, and a pause of zeros leaves the
    noise reduction as it was before the pause.
+   Near-silence: so does a frame none of whose len samples (the analysis
+   frame: the new block and the one before it) lies outside -3 .. 3, such
+   as dithered silence, the quiet start of a decoded file or a muted
+   microphone. It comes out at the suppression limit: its magnitudes scaled
+   by 10^(pSdb/20), the most any bin is pulled down, so it is no louder than
+   it went in and joins the reduced noise around it. Without this rule a
+   tenth of a second of +-1 dither drags the noise-floor minima near zero
+   for a whole search window. Analyse sets nearSilence (1 or 0); Estimate
+   reads it with psdX.
    The record: about 80 KB (sizeof (TSpectSubtract)), plain data that owns
    no memory, so hosts may place it anywhere and copy it; nothing is ever
    allocated. A host may read SampleRate, len, lenHalf, nfft, wmax (bins in
@@ -48,18 +57,27 @@
    for the same rate and call Restore there, whose calls then carry the
    output on, so that one thread runs Frame while another runs Restore.
    Frame is Analyse followed by Estimate (below), and the analysis depends
-   on the input alone: a block's psdX and phasa after Analyse are the same
-   on any record initialised for the rate whose previous Analyse call took
-   the block before it (or, for the first block, on a fresh record, which
-   acts as if it had taken a block of zeros). So blocks may be analysed in
-   any order on several records, and their psdX copied into the record
-   that runs Estimate on them in order.
+   on the input alone: a block's psdX, phasa and nearSilence after Analyse
+   are the same on any record initialised for the rate whose previous
+   Analyse call took the block before it (or, for the first block, on a
+   fresh record, which acts as if it had taken a block of zeros). So blocks
+   may be analysed in any order on several records, and their psdX and
+   nearSilence copied into the record that runs Estimate on them in order.
    Frame, Analyse, Estimate, Equalizer and Restore do nothing to a record
    that Init has not prepared (never initialised, destroyed, or
    overwritten).
    Threads: one record is used by one thread at a time; records are
    independent, and the constant tables are read-only, so any number of
-   records may run on any threads at once. */
+   records may run on any threads at once.
+   Floating-point environment: every function that computes runs in the
+   IEEE default environment (round to nearest, subnormals kept, exceptions
+   masked) whatever the caller has set, flush-to-zero, denormals-are-zero
+   and the rounding direction included: it saves the caller's control
+   register (MXCSR on x86-64, FPCR on aarch64), sets the defaults and
+   restores the caller's before returning, so the output is the same bits in
+   any host and the caller sees no change. That costs one read of the
+   register per call, and a write and a restore only when the caller's
+   differs. WebAssembly has no such modes. */
 #ifndef SPSUBST_H
 #define SPSUBST_H
 
@@ -79,6 +97,7 @@ typedef struct TSpectSubtract {
     uint32 lenHalf;    /* samples consumed and produced per block */
     int8 stateVad;     /* speech flag of the latest frame */
     int8 kind_subst;   /* suppression mode 0 .. 3 */
+    int8 nearSilence;  /* set by Analyse: the frame is near-silence (below) */
     mfloat pSn;        /* suppression factor, 1 - 10^(pSdb/20) */
     mfloat pNn;        /* noise adaptation rate */
     mfloat pMn;        /* musical-noise reduction weight */
