@@ -40,7 +40,8 @@ ctest --test-dir "$build" --output-on-failure
 
 # Only Windows' own DLLs: the C++ runtime and the threads are inside.
 clap="$build/plugins/clap/tarnwelnc.clap"
-for f in "$build/test_wav.exe" "$build/libtarnwelnc.dll" "$build"/plugins/lv2/tarnwelnc.lv2/tarnwelnc.dll "$clap"; do
+vst3="$build/plugins/vst3/tarnwelnc.vst3/Contents/x86_64-win/tarnwelnc.vst3"
+for f in "$build/test_wav.exe" "$build/libtarnwelnc.dll" "$build"/plugins/lv2/tarnwelnc.lv2/tarnwelnc.dll "$clap" "$vst3"; do
   needed="$(x86_64-w64-mingw32-objdump -p "$f" | awk '/DLL Name:/ {print $3}' | sort | tr '\n' ' ')"
   [ "$needed" = "KERNEL32.dll msvcrt.dll " ] || fail "$f needs: $needed"
 done
@@ -50,6 +51,8 @@ internal="$(exports "$build/libtarnwelnc.dll" | grep -v '^\(SpectSubtract_\|Spec
 [ "$(exports "$build"/plugins/lv2/tarnwelnc.lv2/tarnwelnc.dll | tr '\n' ' ')" = "ladspa_descriptor lv2_descriptor " ] ||
   fail "the LADSPA/LV2 module exports more than its descriptors"
 [ "$(exports "$clap" | tr '\n' ' ')" = "clap_entry " ] || fail "the CLAP module exports more than clap_entry"
+[ "$(exports "$vst3" | tr '\n' ' ')" = "ExitDll GetPluginFactory InitDll " ] ||
+  fail "the VST3 module exports more than its entry points"
 
 runs=0
 for rate in 6000 8000 16000 22050 32000 44100; do

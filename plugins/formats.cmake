@@ -35,3 +35,21 @@ set_target_properties(tarnwelnc_clap PROPERTIES OUTPUT_NAME tarnwelnc SUFFIX .cl
 if(TARNWELNC_INSTALL)
   install(TARGETS tarnwelnc_clap LIBRARY DESTINATION ${TNC_CLAP_DIR})
 endif()
+
+# The VST3 bundle: tarnwelnc.vst3/Contents/<architecture>/, the module named
+# after the bundle (.so on Linux, .vst3 on Windows).
+if(WIN32)
+  set(_vst3_arch x86_64-win)
+  set(_vst3_suffix .vst3)
+else()
+  set(_vst3_arch ${CMAKE_SYSTEM_PROCESSOR}-linux)
+  set(_vst3_suffix .so)
+endif()
+set(TNC_VST3_BUNDLE ${CMAKE_CURRENT_BINARY_DIR}/vst3/tarnwelnc.vst3 CACHE INTERNAL "The VST3 bundle in the build tree")
+add_library(tarnwelnc_vst3 MODULE vst3.cpp)
+tnc_plugin_module(tarnwelnc_vst3)
+set_target_properties(tarnwelnc_vst3 PROPERTIES OUTPUT_NAME tarnwelnc SUFFIX ${_vst3_suffix}
+                      LIBRARY_OUTPUT_DIRECTORY ${TNC_VST3_BUNDLE}/Contents/${_vst3_arch})
+if(TARNWELNC_INSTALL)
+  install(TARGETS tarnwelnc_vst3 LIBRARY DESTINATION ${TNC_VST3_DIR}/tarnwelnc.vst3/Contents/${_vst3_arch})
+endif()
