@@ -1,4 +1,4 @@
-"""Compares Ardour's float export with test_wav's 16-bit output:
+"""Compares a host's output (float or 16-bit) with test_wav's:
     compare.py EXPORT.wav TEST_WAV_OUT.wav CHANNELS SHIFT
 Sample t of every channel of the export must equal sample t + SHIFT of
 test_wav's (times 32768) wherever both exist."""

@@ -13,25 +13,31 @@ TMP="$(mktemp -d)"
 trap 'rm -rf "$TMP"' EXIT
 fail() { echo "ardour: $*" >&2; exit 1; }
 
-# Ardour's programs do not scan VST3 themselves: its scanner writes the
-# cache, which counts only when at least a second newer than the module.
-export XDG_CACHE_HOME="$TMP/cache" VST3_PATH="$TMP/vst3"
+# Ardour's cache and user configuration of this run alone (instances that
+# share them can stall each other); no Ardour program may hang the test.
+export XDG_CACHE_HOME="$TMP/cache" XDG_CONFIG_HOME="$TMP/config" VST3_PATH="$TMP/vst3"
+mkdir -p "$XDG_CONFIG_HOME"
 mkdir -p "$VST3_PATH"
 cp -r "$bundle" "$VST3_PATH/"
 find "$VST3_PATH" -type f -exec touch -d '-5 seconds' {} +
-LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst3-scanner -f "$VST3_PATH/$(basename "$bundle")" \
+# Ardour's programs do not scan VST3 themselves: its scanner writes the
+# cache, which counts only when at least a second newer than the module.
+LD_LIBRARY_PATH=/usr/lib/ardour7 timeout 300 /usr/lib/ardour7/ardour-vst3-scanner -f "$VST3_PATH/$(basename "$bundle")" \
   >"$TMP/scan.log" 2>&1 || { cat "$TMP/scan.log"; fail "the scanner refused the bundle"; }
 
 # channels, VST3 class UID, controls (mode limit adaptation smoothing)
 run_case() {
   local channels=$1 uid=$2 controls=$3 name="s$1"
   "$golden_wav" 48000 "$channels" "$TMP/in$channels.wav"
-  ardour7-new_session -s 48000 "$TMP/$name" "$name" >"$TMP/$name.log" 2>&1 || fail "no session"
+  timeout 300 ardour7-new_session -s 48000 "$TMP/$name" "$name" >"$TMP/$name.log" 2>&1 || fail "no session"
   SESSION_DIR="$TMP/$name" SESSION_NAME="$name" TRACK_CHANNELS=$channels PLUGIN_UID=$uid CONTROLS="$controls" \
-    ardour7-lua "$here/insert_plugin.lua" >>"$TMP/$name.log" 2>&1 || { cat "$TMP/$name.log"; fail "the Lua script failed"; }
+    timeout 300 ardour7-lua "$here/insert_plugin.lua" >>"$TMP/$name.log" 2>&1 || { cat "$TMP/$name.log"; fail "the Lua script failed"; }
   cp "$TMP/in$channels.wav" "$TMP/$name/interchange/$name/audiofiles/input.wav"
   python3 "$here/place_region.py" "$TMP/$name/$name.ardour" "$TMP/$name/interchange/$name/audiofiles/input.wav"
-  ardour7-export -b float -o "$TMP/$name.wav" "$TMP/$name" "$name" >>"$TMP/$name.log" 2>&1 ||
+  # On a loaded machine ardour7-export now and then never finishes: a second
+  # try, then give up.
+  timeout 120 ardour7-export -b float -o "$TMP/$name.wav" "$TMP/$name" "$name" >>"$TMP/$name.log" 2>&1 ||
+    timeout 120 ardour7-export -b float -o "$TMP/$name.wav" "$TMP/$name" "$name" >>"$TMP/$name.log" 2>&1 ||
     { cat "$TMP/$name.log"; fail "the export failed"; }
   python3 - "$TMP/in$channels.wav" "$TMP/pre$channels.wav" "$preroll" <<'PY'
 import sys, wave
