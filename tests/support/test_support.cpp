@@ -12,6 +12,9 @@
 #include <random>
 #include <stdexcept>
 
+// Processes and temporary folders are POSIX; a Windows build of the tests
+// has the signal and file helpers alone.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
@@ -20,6 +23,7 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#endif
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
 #endif
@@ -153,6 +157,7 @@ std::vector<int16_t> samples_at(const Bytes &b, size_t at, size_t count) {
     return s;
 }
 
+#ifndef _WIN32
 TempDir::TempDir() {
     const char *base = std::getenv("TMPDIR");
     std::string templ = std::string(base && *base ? base : "/tmp") + "/nrtest.XXXXXX";
@@ -168,6 +173,7 @@ TempDir::~TempDir() {
         [](const char *p, const struct stat *, int, struct FTW *) { return std::remove(p); }, 16,
         FTW_DEPTH | FTW_PHYS);
 }
+#endif
 
 std::string TempDir::path(const std::string &name) const { return dir_ + "/" + name; }
 
@@ -182,6 +188,7 @@ Bytes read_file(const std::string &path) {
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
+#ifndef _WIN32
 bool file_exists(const std::string &path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
@@ -313,6 +320,7 @@ RunResult run_tool(const std::vector<std::string> &args, double timeout_s,
     const std::vector<std::string> argv = tool_command(args);
     return run(argv[0], std::vector<std::string>(argv.begin() + 1, argv.end()), timeout_s, stdin_text);
 }
+#endif
 
 std::vector<int16_t> white_noise(size_t n, double rms, uint32_t seed) {
     // mt19937's raw output is the same everywhere, unlike the standard
