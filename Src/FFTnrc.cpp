@@ -9,6 +9,7 @@
 #include <math.h>
 
 #include "FFTnrc_tables.h"
+#include "fpenv.h"
 #include "kernels/kernels.h"
 
 namespace {
@@ -55,24 +56,11 @@ mfloat cos_f(const NrKernels *K, mfloat x) {
     return c;
 }
 
-}  // namespace
+// ------------------------------------------------------------ entry points
+// The work of each entry point that computes, run by it in the IEEE default
+// floating-point environment whatever the caller has set (fpenv.h).
 
-extern "C" {
-
-void FFTnRC_Init(TFFTnRC *it, uint32 nfft) {
-    it->nfft = nfft;
-    // Another size leaves the offsets as they were.
-    for (const SizeSegments &s : kSegments) {
-        if (s.nfft == nfft) {
-            it->offset_cs = s.offset_cs;
-            it->offset_sw = s.offset_sw;
-        }
-    }
-}
-
-void FFTnRC_Destroyed(TFFTnRC *) {}
-
-void FFTnRC_fft(const TFFTnRC *it, mfloat *p, int isign) {
+NR_NOINLINE void fft(const TFFTnRC *it, mfloat *p, int isign) {
     const SizeSegments *seg = segment_of(it);
     if (!seg) return;
     const NrKernels *K = Nr_Kernels();
@@ -106,6 +94,82 @@ void FFTnRC_fft(const TFFTnRC *it, mfloat *p, int isign) {
     K->conjugate_scale(p, n, 2.0f / static_cast<mfloat>(n));
 }
 
+NR_NOINLINE void fftbuf2RF(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R, mfloat *F) {
+    if (!segment_of(it)) return;
+    const NrKernels *K = Nr_Kernels();
+    const uint32 half = it->nfft / 2;
+    if (R) {
+        R[0] = fabsf(fftbuf[0]);
+        R[half] = fabsf(fftbuf[1]);
+    }
+    if (F) {
+        F[0] = phase_on_real_axis(K, fftbuf[0]);
+        F[half] = phase_on_real_axis(K, fftbuf[1]);
+    }
+    K->polar_packed(fftbuf, R, F, 1, half);
+}
+
+NR_NOINLINE void xy2RF(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloat *R, mfloat *F) {
+    if (!segment_of(it)) return;
+    Nr_Kernels()->polar_split(x, y, R, F, it->nfft / 2 + 1);
+}
+
+NR_NOINLINE void RF2xy(const TFFTnRC *it, const mfloat *R, const mfloat *F, mfloat *x, mfloat *y) {
+    if (!segment_of(it)) return;
+    const uint32 half = it->nfft / 2;
+    // Products in double, rounded once; DC first, then Nyquist downwards.
+    auto polar = [&](uint32 k) {
+        const double r = R[k], f = F[k];
+        x[k] = static_cast<mfloat>(cos(f) * r);
+        y[k] = static_cast<mfloat>(sin(f) * r);
+    };
+    polar(0);
+    for (uint32 k = half; k >= 1; --k) polar(k);
+}
+
+NR_NOINLINE void RF2fftbuf(const TFFTnRC *it, const mfloat *R, const mfloat *F, mfloat *fftbuf) {
+    if (!segment_of(it)) return;
+    const NrKernels *K = Nr_Kernels();
+    const uint32 half = it->nfft / 2;
+    fftbuf[0] = cos_f(K, F[0]) * R[0];
+    fftbuf[1] = cos_f(K, F[half]) * R[half];
+    K->packed_from_polar(R, F, fftbuf, 1, half);
+}
+
+NR_NOINLINE void channing(uint32 len, mfloat *Wh) {
+    const NrKernels *K = Nr_Kernels();
+    // Downwards in chunks, the cosines of a chunk taken at once.
+    mfloat arg[256], c[256], s[256];
+    for (uint32 end = len; end > 0;) {
+        const uint32 m = end < 256 ? end : 256, first = end - m;
+        for (uint32 i = 0; i < m; ++i)
+            arg[i] = (static_cast<mfloat>(first + i) + 0.5f) * 6.2831855f / static_cast<mfloat>(len);
+        K->sincos(arg, c, s, m);
+        for (uint32 i = m; i-- > 0;) Wh[first + i] = 0.5f - 0.5f * c[i];
+        end = first;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+void FFTnRC_Init(TFFTnRC *it, uint32 nfft) {
+    it->nfft = nfft;
+    // Another size leaves the offsets as they were.
+    for (const SizeSegments &s : kSegments) {
+        if (s.nfft == nfft) {
+            it->offset_cs = s.offset_cs;
+            it->offset_sw = s.offset_sw;
+        }
+    }
+}
+
+void FFTnRC_Destroyed(TFFTnRC *) {}
+
+void FFTnRC_fft(const TFFTnRC *it, mfloat *p, int isign) { nr::exact(fft, it, p, isign); }
+
+// Moves only: no arithmetic, so no environment to set.
 void FFTnRC_fftbuf2xy(const TFFTnRC *it, const mfloat *fftbuf, mfloat *x, mfloat *y) {
     if (!segment_of(it)) return;
     const uint32 half = it->nfft / 2;
@@ -131,77 +195,37 @@ void FFTnRC_xy2fftbuf(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloa
 }
 
 void FFTnRC_fftbuf2R(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R) {
-    FFTnRC_fftbuf2RF(it, fftbuf, R, nullptr);
+    nr::exact(fftbuf2RF, it, fftbuf, R, static_cast<mfloat *>(nullptr));
 }
 
 void FFTnRC_fftbuf2F(const TFFTnRC *it, const mfloat *fftbuf, mfloat *F) {
-    FFTnRC_fftbuf2RF(it, fftbuf, nullptr, F);
+    nr::exact(fftbuf2RF, it, fftbuf, static_cast<mfloat *>(nullptr), F);
 }
 
 void FFTnRC_fftbuf2RF(const TFFTnRC *it, const mfloat *fftbuf, mfloat *R, mfloat *F) {
-    if (!segment_of(it)) return;
-    const NrKernels *K = Nr_Kernels();
-    const uint32 half = it->nfft / 2;
-    if (R) {
-        R[0] = fabsf(fftbuf[0]);
-        R[half] = fabsf(fftbuf[1]);
-    }
-    if (F) {
-        F[0] = phase_on_real_axis(K, fftbuf[0]);
-        F[half] = phase_on_real_axis(K, fftbuf[1]);
-    }
-    K->polar_packed(fftbuf, R, F, 1, half);
+    nr::exact(fftbuf2RF, it, fftbuf, R, F);
 }
 
 void FFTnRC_xy2R(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloat *R) {
-    if (!segment_of(it)) return;
-    Nr_Kernels()->polar_split(x, y, R, nullptr, it->nfft / 2 + 1);
+    nr::exact(xy2RF, it, x, y, R, static_cast<mfloat *>(nullptr));
 }
 
 void FFTnRC_xy2F(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloat *F) {
-    if (!segment_of(it)) return;
-    Nr_Kernels()->polar_split(x, y, nullptr, F, it->nfft / 2 + 1);
+    nr::exact(xy2RF, it, x, y, static_cast<mfloat *>(nullptr), F);
 }
 
 void FFTnRC_xy2RF(const TFFTnRC *it, const mfloat *x, const mfloat *y, mfloat *R, mfloat *F) {
-    if (!segment_of(it)) return;
-    Nr_Kernels()->polar_split(x, y, R, F, it->nfft / 2 + 1);
+    nr::exact(xy2RF, it, x, y, R, F);
 }
 
 void FFTnRC_RF2xy(const TFFTnRC *it, const mfloat *R, const mfloat *F, mfloat *x, mfloat *y) {
-    if (!segment_of(it)) return;
-    const uint32 half = it->nfft / 2;
-    // Products in double, rounded once; DC first, then Nyquist downwards.
-    auto polar = [&](uint32 k) {
-        const double r = R[k], f = F[k];
-        x[k] = static_cast<mfloat>(cos(f) * r);
-        y[k] = static_cast<mfloat>(sin(f) * r);
-    };
-    polar(0);
-    for (uint32 k = half; k >= 1; --k) polar(k);
+    nr::exact(RF2xy, it, R, F, x, y);
 }
 
 void FFTnRC_RF2fftbuf(const TFFTnRC *it, const mfloat *R, const mfloat *F, mfloat *fftbuf) {
-    if (!segment_of(it)) return;
-    const NrKernels *K = Nr_Kernels();
-    const uint32 half = it->nfft / 2;
-    fftbuf[0] = cos_f(K, F[0]) * R[0];
-    fftbuf[1] = cos_f(K, F[half]) * R[half];
-    K->packed_from_polar(R, F, fftbuf, 1, half);
+    nr::exact(RF2fftbuf, it, R, F, fftbuf);
 }
 
-void FFTnRC_channing(uint32 len, mfloat *Wh) {
-    const NrKernels *K = Nr_Kernels();
-    // Downwards in chunks, the cosines of a chunk taken at once.
-    mfloat arg[256], c[256], s[256];
-    for (uint32 end = len; end > 0;) {
-        const uint32 m = end < 256 ? end : 256, first = end - m;
-        for (uint32 i = 0; i < m; ++i)
-            arg[i] = (static_cast<mfloat>(first + i) + 0.5f) * 6.2831855f / static_cast<mfloat>(len);
-        K->sincos(arg, c, s, m);
-        for (uint32 i = m; i-- > 0;) Wh[first + i] = 0.5f - 0.5f * c[i];
-        end = first;
-    }
-}
+void FFTnRC_channing(uint32 len, mfloat *Wh) { nr::exact(channing, len, Wh); }
 
 }  // extern "C"

@@ -19,6 +19,9 @@
    Precision: single precision in a fixed order; arctangent, cosine and sine
    are the double-precision functions rounded to float, so results are the
    same bits on every processor. No function allocates.
+   Floating-point environment: as for the suppressor (spsubst.h), every
+   function that computes runs in the IEEE defaults whatever the caller set,
+   and hands the caller's environment back unchanged.
    Threads: a record is read-only during every call, so one record may
    serve any number of threads at once on different buffers. */
 #ifndef FFTNRC_H

@@ -2,6 +2,8 @@
 // cleaned, and queued in a small ring until the host takes them.
 #include "spstream.h"
 
+#include "fpenv.h"
+
 namespace {
 
 bool parameters_valid(int8 kind_subst, mfloat pSdb, mfloat pNn, mfloat pMn) {
@@ -38,9 +40,27 @@ struct Pcm16 {
     static int16 in(int16 v) { return v; }
     static int16 out(int16 v) { return v; }
 };
+
+int16 from_float(float x) {
+    // Everything up to half a step rounds to 0; taking it out first keeps
+    // subnormal input, many times slower in arithmetic, out of it.
+    if (__builtin_fabsf(x) <= 0x1p-16f) return 0;
+    const float v = x * 32768.0f;
+    if (!(v - v == 0.0f)) return 0;  // NaN or infinite: silence
+    if (v >= 32767.0f) return 32767;
+    if (v <= -32768.0f) return -32768;
+    // Adding and removing 1.5 * 2^23 rounds to the nearest integer, ties to
+    // even, for every |v| < 2^22, without depending on the C library.
+    const float rounded = (v + 12582912.0f) - 12582912.0f;
+    return static_cast<int16>(rounded);
+}
+
+// Exact: an integer times a power of two, never subnormal.
+float to_float(int16 v) { return static_cast<float>(v) * (1.0f / 32768.0f); }
+
 struct Float32 {
-    static int16 in(float v) { return SpectStream_FromFloat(v); }
-    static float out(int16 v) { return SpectStream_ToFloat(v); }
+    static int16 in(float v) { return from_float(v); }
+    static float out(int16 v) { return to_float(v); }
 };
 
 // Inputs of a segment are all read before any output of it is written, so
@@ -92,11 +112,11 @@ uint32 flush(TSpectStream *s, T *out) {
     return written;
 }
 
-}  // namespace
+// ------------------------------------------------------------ entry points
+// The work of each entry point that computes, run by it in the IEEE default
+// floating-point environment whatever the caller has set (fpenv.h).
 
-extern "C" {
-
-int SpectStream_Init(TSpectStream *s, uint32 SampleRate, int8 kind_subst, mfloat pSdb, mfloat pNn,
+NR_NOINLINE int init(TSpectStream *s, uint32 SampleRate, int8 kind_subst, mfloat pSdb, mfloat pNn,
                      mfloat pMn, int delivery) {
     if (!parameters_valid(kind_subst, pSdb, pNn, pMn)) return 0;
     if (SampleRate < SPSTREAM_MIN_RATE || SampleRate > SPSTREAM_MAX_RATE) return 0;
@@ -117,10 +137,37 @@ int SpectStream_Init(TSpectStream *s, uint32 SampleRate, int8 kind_subst, mfloat
     return 1;
 }
 
-int SpectStream_Reset(TSpectStream *s, int8 kind_subst, mfloat pSdb, mfloat pNn, mfloat pMn) {
+NR_NOINLINE int reset(TSpectStream *s, int8 kind_subst, mfloat pSdb, mfloat pNn, mfloat pMn) {
     if (!parameters_valid(kind_subst, pSdb, pNn, pMn)) return 0;
     SpectSubtract_Reset(&s->ns, kind_subst, pSdb, pNn, pMn);
     return 1;
+}
+
+NR_NOINLINE uint32 process16(TSpectStream *s, const int16 *in, uint32 n, int16 *out) {
+    return process<Pcm16>(s, in, n, out);
+}
+
+NR_NOINLINE uint32 process_float(TSpectStream *s, const float *in, uint32 n, float *out) {
+    return process<Float32>(s, in, n, out);
+}
+
+NR_NOINLINE uint32 flush16(TSpectStream *s, int16 *out) { return flush<Pcm16>(s, out); }
+
+NR_NOINLINE uint32 flush_float(TSpectStream *s, float *out) { return flush<Float32>(s, out); }
+
+NR_NOINLINE int16 from_float_work(float x) { return from_float(x); }
+
+}  // namespace
+
+extern "C" {
+
+int SpectStream_Init(TSpectStream *s, uint32 SampleRate, int8 kind_subst, mfloat pSdb, mfloat pNn,
+                     mfloat pMn, int delivery) {
+    return nr::exact(init, s, SampleRate, kind_subst, pSdb, pNn, pMn, delivery);
+}
+
+int SpectStream_Reset(TSpectStream *s, int8 kind_subst, mfloat pSdb, mfloat pNn, mfloat pMn) {
+    return nr::exact(reset, s, kind_subst, pSdb, pNn, pMn);
 }
 
 uint32 SpectStream_Block(const TSpectStream *s) { return block_of(s); }
@@ -132,31 +179,19 @@ uint32 SpectStream_Latency(const TSpectStream *s) {
 int SpectStream_Speech(const TSpectStream *s) { return s->ns.stateVad == 1 ? 1 : 0; }
 
 uint32 SpectStream_Process16(TSpectStream *s, const int16 *in, uint32 n, int16 *out) {
-    return process<Pcm16>(s, in, n, out);
+    return nr::exact(process16, s, in, n, out);
 }
 
 uint32 SpectStream_ProcessFloat(TSpectStream *s, const float *in, uint32 n, float *out) {
-    return process<Float32>(s, in, n, out);
+    return nr::exact(process_float, s, in, n, out);
 }
 
-uint32 SpectStream_Flush16(TSpectStream *s, int16 *out) { return flush<Pcm16>(s, out); }
+uint32 SpectStream_Flush16(TSpectStream *s, int16 *out) { return nr::exact(flush16, s, out); }
 
-uint32 SpectStream_FlushFloat(TSpectStream *s, float *out) { return flush<Float32>(s, out); }
+uint32 SpectStream_FlushFloat(TSpectStream *s, float *out) { return nr::exact(flush_float, s, out); }
 
-int16 SpectStream_FromFloat(float x) {
-    // Everything up to half a step rounds to 0; taking it out first keeps
-    // subnormal input, many times slower in arithmetic, out of it.
-    if (__builtin_fabsf(x) <= 0x1p-16f) return 0;
-    const float v = x * 32768.0f;
-    if (!(v - v == 0.0f)) return 0;  // NaN or infinite: silence
-    if (v >= 32767.0f) return 32767;
-    if (v <= -32768.0f) return -32768;
-    // Adding and removing 1.5 * 2^23 rounds to the nearest integer, ties to
-    // even, for every |v| < 2^22, without depending on the C library.
-    const float rounded = (v + 12582912.0f) - 12582912.0f;
-    return static_cast<int16>(rounded);
-}
+int16 SpectStream_FromFloat(float x) { return nr::exact(from_float_work, x); }
 
-float SpectStream_ToFloat(int16 v) { return static_cast<float>(v) * (1.0f / 32768.0f); }
+float SpectStream_ToFloat(int16 v) { return to_float(v); }
 
 }  // extern "C"

@@ -26,7 +26,10 @@
    subnormal floats cost no more than others.
 
    The record owns no memory and allocates nothing; it may be copied. One
-   record is used by one thread at a time; records are independent. */
+   record is used by one thread at a time; records are independent. Every
+   function runs in the IEEE default floating-point environment whatever
+   the caller (a plugin host with flush-to-zero on, say) has set, and hands
+   the caller's environment back unchanged (spsubst.h). */
 #ifndef SPSTREAM_H
 #define SPSTREAM_H
 

@@ -8,6 +8,7 @@
 
 #include <math.h>
 
+#include "fpenv.h"
 #include "kernels/kernels.h"
 #include "spsubst_tables.h"
 
@@ -235,12 +236,12 @@ void map_parameters(TSpectSubtract *it, int8 kind_subst, mfloat pSdb, mfloat pNn
     it->pMn = pMn;
 }
 
-}  // namespace
+// ------------------------------------------------------------ entry points
+// Each entry point that computes runs its work in the IEEE default
+// floating-point environment, whatever the caller has set (fpenv.h).
 
-extern "C" {
-
-void SpectSubtract_Init(TSpectSubtract *it, uint32 SampleRate, int8 kind_subst, mfloat pSdb,
-                        mfloat pNn, mfloat pMn) {
+NR_NOINLINE void init(TSpectSubtract *it, uint32 SampleRate, int8 kind_subst, mfloat pSdb,
+                      mfloat pNn, mfloat pMn) {
     it->SampleRate = SampleRate;
     const Geometry g = SizeFrame_nfft(SampleRate);
     it->len = g.len;
@@ -268,23 +269,11 @@ void SpectSubtract_Init(TSpectSubtract *it, uint32 SampleRate, int8 kind_subst, 
     it->de_emphasis = 0;
 }
 
-void SpectSubtract_Reset(TSpectSubtract *it, int8 kind_subst, mfloat pSdb, mfloat pNn, mfloat pMn) {
+NR_NOINLINE void reset(TSpectSubtract *it, int8 kind_subst, mfloat pSdb, mfloat pNn, mfloat pMn) {
     map_parameters(it, kind_subst, pSdb, pNn, pMn);
 }
 
-void SpectSubtract_Destroyed(TSpectSubtract *it) {
-    it->SampleRate = 0;
-    it->lenHalf = 0;
-    it->wmax = 0;
-    FFTnRC_Destroyed(&it->FFTnRC);
-}
-
-void SpectSubtract_Frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS) {
-    SpectSubtract_Analyse(it, inpS);
-    SpectSubtract_Estimate(it, ActiveSig);
-}
-
-void SpectSubtract_Analyse(TSpectSubtract *it, const int16 *inpS) {
+NR_NOINLINE void analyse(TSpectSubtract *it, const int16 *inpS) {
     if (!geometry_valid(it)) return;
     shift_frame(it, inpS);
     emphasise_and_window(it);
@@ -292,7 +281,7 @@ void SpectSubtract_Analyse(TSpectSubtract *it, const int16 *inpS) {
     take_magnitude_and_phase(it);
 }
 
-void SpectSubtract_Estimate(TSpectSubtract *it, int8 ActiveSig) {
+NR_NOINLINE void estimate(TSpectSubtract *it, int8 ActiveSig) {
     if (!geometry_valid(it)) return;
     if (digital_silence(it)) {
         it->stateVad = 0;  // psdX, all zeros, is the output
@@ -304,7 +293,12 @@ void SpectSubtract_Estimate(TSpectSubtract *it, int8 ActiveSig) {
     output_magnitude(it, ActiveSig);
 }
 
-void SpectSubtract_Equalizer(TSpectSubtract *it, int32 sizeMulAm, const mfloat *MulAm) {
+NR_NOINLINE void frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS) {
+    analyse(it, inpS);
+    estimate(it, ActiveSig);
+}
+
+NR_NOINLINE void equalize(TSpectSubtract *it, int32 sizeMulAm, const mfloat *MulAm) {
     // Fewer than one gain would index before the table.
     if (!geometry_valid(it) || sizeMulAm < 1) return;
     const uint32 last_gain = static_cast<uint32>(sizeMulAm - 1);
@@ -315,7 +309,7 @@ void SpectSubtract_Equalizer(TSpectSubtract *it, int32 sizeMulAm, const mfloat *
     }
 }
 
-void SpectSubtract_Restore(TSpectSubtract *it, int16 *outS) {
+NR_NOINLINE void restore(TSpectSubtract *it, int16 *outS) {
     if (!geometry_valid(it)) return;
     polar_to_packed(it);
     transform_inverse(it);
@@ -324,6 +318,43 @@ void SpectSubtract_Restore(TSpectSubtract *it, int16 *outS) {
     de_emphasise(it, outS);
 }
 
+}  // namespace
+
+extern "C" {
+
+void SpectSubtract_Init(TSpectSubtract *it, uint32 SampleRate, int8 kind_subst, mfloat pSdb,
+                        mfloat pNn, mfloat pMn) {
+    nr::exact(init, it, SampleRate, kind_subst, pSdb, pNn, pMn);
+}
+
+void SpectSubtract_Reset(TSpectSubtract *it, int8 kind_subst, mfloat pSdb, mfloat pNn, mfloat pMn) {
+    nr::exact(reset, it, kind_subst, pSdb, pNn, pMn);
+}
+
+void SpectSubtract_Destroyed(TSpectSubtract *it) {
+    it->SampleRate = 0;
+    it->lenHalf = 0;
+    it->wmax = 0;
+    FFTnRC_Destroyed(&it->FFTnRC);
+}
+
+void SpectSubtract_Frame(TSpectSubtract *it, int8 ActiveSig, const int16 *inpS) {
+    nr::exact(frame, it, ActiveSig, inpS);
+}
+
+void SpectSubtract_Analyse(TSpectSubtract *it, const int16 *inpS) { nr::exact(analyse, it, inpS); }
+
+void SpectSubtract_Estimate(TSpectSubtract *it, int8 ActiveSig) {
+    nr::exact(estimate, it, ActiveSig);
+}
+
+void SpectSubtract_Equalizer(TSpectSubtract *it, int32 sizeMulAm, const mfloat *MulAm) {
+    nr::exact(equalize, it, sizeMulAm, MulAm);
+}
+
+void SpectSubtract_Restore(TSpectSubtract *it, int16 *outS) { nr::exact(restore, it, outS); }
+
+// Copies: no arithmetic, so no environment to set.
 void vCpy(mfloat *r, const mfloat *x, uint32 j) {
     for (uint32 i = 0; i < j; ++i) r[i] = x[i];
 }

@@ -59,7 +59,16 @@
    overwritten).
    Threads: one record is used by one thread at a time; records are
    independent, and the constant tables are read-only, so any number of
-   records may run on any threads at once. */
+   records may run on any threads at once.
+   Floating-point environment: every function that computes runs in the
+   IEEE default environment (round to nearest, subnormals kept, exceptions
+   masked) whatever the caller has set, flush-to-zero, denormals-are-zero
+   and the rounding direction included: it saves the caller's control
+   register (MXCSR on x86-64, FPCR on aarch64), sets the defaults and
+   restores the caller's before returning, so the output is the same bits in
+   any host and the caller sees no change. That costs one read of the
+   register per call, and a write and a restore only when the caller's
+   differs. WebAssembly has no such modes. */
 #ifndef SPSUBST_H
 #define SPSUBST_H
 

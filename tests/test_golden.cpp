@@ -54,6 +54,28 @@ TEST_P(GoldenOutput, MatchesRecordedChecksum) {
     EXPECT_EQ(sum, g.checksum);
 }
 
+// The same samples, computed through the core's interface with the caller's
+// floating-point environment set as hosts set it: the core runs in its own
+// environment and hands the caller's back untouched.
+TEST_P(GoldenOutput, CallersFloatingPointModesChangeNothing) {
+    const Golden g = GetParam();
+    TempDir dir;
+    const Bytes file = denoise(dir, test_input(g.rate, g.channels), g.mode);
+    const size_t frames = (file.size() - 56) / (2 * g.channels);
+    const std::vector<int16_t> want = samples_at(file, 56, frames * g.channels);
+    std::vector<std::vector<int16_t>> in;
+    for (uint16_t c = 1; c <= g.channels; ++c) in.push_back(golden_channel(g.rate, c));
+    for (const CallerFpEnv &env : caller_fp_environments()) {
+        SCOPED_TRACE(env.name);
+        std::vector<std::vector<int16_t>> out;
+        const bool kept = run_in_fp_environment(env, [&] {
+            for (const std::vector<int16_t> &x : in) out.push_back(block_loop(x, g.rate, g.mode));
+        });
+        EXPECT_TRUE(kept) << "the caller's floating-point environment was changed";
+        EXPECT_EQ(interleave(out), want);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(ModesGeometriesLayouts, GoldenOutput, ::testing::ValuesIn(kGolden));
 
 TEST(Determinism, TwoRunsGiveIdenticalBytes) {

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,9 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
 
 #include "kernels/kernels.h"
 
@@ -353,6 +357,52 @@ std::vector<int16_t> block_loop(const std::vector<int16_t> &in, uint32_t rate, i
     auto rec = std::make_unique<TSpectSubtract>();
     SpectSubtract_Init(rec.get(), rate, static_cast<int8>(mode), pSdb, pNn, pMn);
     return feed_blocks(*rec, in);
+}
+
+namespace {
+
+#if defined(__x86_64__) || defined(__i386__)
+constexpr unsigned kFlushBits = 0x8040u;  // MXCSR: flush-to-zero, denormals-are-zero
+unsigned read_fp_control() { return _mm_getcsr(); }
+void set_flush(bool on) { _mm_setcsr(on ? (_mm_getcsr() | kFlushBits) : (_mm_getcsr() & ~kFlushBits)); }
+#elif defined(__aarch64__)
+constexpr unsigned long kFlushBits = 1ul << 24;  // FPCR.FZ
+unsigned long read_fp_control() {
+    unsigned long v;
+    __asm__ __volatile__("mrs %0, fpcr" : "=r"(v));
+    return v;
+}
+void set_flush(bool on) {
+    const unsigned long v = on ? (read_fp_control() | kFlushBits) : (read_fp_control() & ~kFlushBits);
+    __asm__ __volatile__("msr fpcr, %0" ::"r"(v));
+}
+#else
+int read_fp_control() { return fegetround(); }
+void set_flush(bool) {}
+#endif
+
+}  // namespace
+
+const std::vector<CallerFpEnv> &caller_fp_environments() {
+    static const std::vector<CallerFpEnv> all = {
+        {"flush-to-zero", true, FE_TONEAREST},
+        {"upward", false, FE_UPWARD},
+        {"downward", false, FE_DOWNWARD},
+        {"toward zero", false, FE_TOWARDZERO},
+        {"flush-to-zero, upward", true, FE_UPWARD},
+    };
+    return all;
+}
+
+bool run_in_fp_environment(const CallerFpEnv &env, const std::function<void()> &f) {
+    fesetround(env.rounding);
+    set_flush(env.flush_to_zero);
+    const auto before = read_fp_control();
+    f();
+    const auto after = read_fp_control();
+    set_flush(false);
+    fesetround(FE_TONEAREST);
+    return after == before;
 }
 
 std::string fnv1a(const Bytes &bytes) {

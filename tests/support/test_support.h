@@ -102,6 +102,21 @@ std::vector<int16_t> feed_blocks(TSpectSubtract &rec, const std::vector<int16_t>
 // The same on a fresh record for one channel at `rate` Hz.
 std::vector<int16_t> block_loop(const std::vector<int16_t> &in, uint32_t rate, int mode,
                                 float pSdb = -20.0f, float pNn = 0.95f, float pMn = 0.98f);
+// Floating-point environments a host may have set when it calls the core:
+// flush-to-zero with denormals-are-zero, each rounding direction other than
+// to nearest, and all of them at once. Where the processor has no
+// flush-to-zero control, those cases change the rounding direction only.
+struct CallerFpEnv {
+    const char *name;
+    bool flush_to_zero;
+    int rounding;  // FE_TONEAREST, FE_UPWARD, FE_DOWNWARD or FE_TOWARDZERO
+};
+const std::vector<CallerFpEnv> &caller_fp_environments();
+// Runs f with `env` set, restores the defaults, and reports whether the
+// environment f left behind was exactly the one it was given (control and
+// status bits alike, as far as the processor keeps them).
+bool run_in_fp_environment(const CallerFpEnv &env, const std::function<void()> &f);
+
 // 64-bit FNV-1a of bytes, printed as 16 hex digits.
 std::string fnv1a(const Bytes &bytes);
 
