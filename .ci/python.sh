@@ -31,3 +31,16 @@ bare=(env -i "HOME=$TMP" "PATH=$TMP/venv/bin" "TARNWELNC_TEST_WAV=$ROOT/build/te
 # Run from outside the tree, so that the installed package is the one tested.
 cd "$TMP"
 "${bare[@]}" python -m pytest -p no:cacheprovider "$ROOT/python/tests"
+
+# Under flush-to-zero and denormals-are-zero, switched on before the
+# interpreter starts, the package writes the same files.
+cc -O2 -shared -fPIC -o "$TMP/ftz_preload.so" "$ROOT/tests/support/ftz_preload.c"
+for mode in 0 1 2 3; do
+  clean="import sys, tarnwelnc; tarnwelnc.denoise_file(sys.argv[1], sys.argv[2], mode=$mode)"
+  "${bare[@]}" python -c "$clean" "$ROOT/samples/noisy_speech.wav" "$TMP/plain.wav"
+  "${bare[@]}" LD_PRELOAD="$TMP/ftz_preload.so" python -c "$clean" \
+    "$ROOT/samples/noisy_speech.wav" "$TMP/ftz.wav"
+  cmp -s "$TMP/plain.wav" "$TMP/ftz.wav" ||
+    { echo "python: under flush-to-zero, mode $mode cleans noisy_speech.wav differently" >&2; exit 1; }
+done
+echo "python: the same files under flush-to-zero"

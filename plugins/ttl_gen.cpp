@@ -14,6 +14,7 @@ namespace {
 const char kPrefixes[] =
     "@prefix doap:  <http://usefulinc.com/ns/doap#> .\n"
     "@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .\n"
+    "@prefix pg:    <http://lv2plug.in/ns/ext/port-groups#> .\n"
     "@prefix rdf:   <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n";
@@ -54,24 +55,44 @@ void control_port(FILE *f, unsigned index) {
     std::fprintf(f, "\n");
 }
 
-void audio_port(FILE *f, unsigned index, const AudioPort &p, bool input) {
+// Stereo audio ports belong to a stereo input and a stereo output group,
+// channel 0 left: some hosts (GStreamer) offer a plugin with more than one
+// audio input only when its ports are grouped so.
+
+void audio_port(FILE *f, unsigned index, const Variant &v, unsigned channel, bool input) {
+    const AudioPort &p = input ? v.inputs[channel] : v.outputs[channel];
     std::fprintf(f, "        a lv2:%s, lv2:AudioPort ;\n", input ? "InputPort" : "OutputPort");
-    std::fprintf(f, "        lv2:index %u ;\n        lv2:symbol \"%s\" ;\n        lv2:name \"%s\"\n",
+    std::fprintf(f, "        lv2:index %u ;\n        lv2:symbol \"%s\" ;\n        lv2:name \"%s\"",
                  index, p.symbol, p.name);
+    if (v.channels == 2)
+        std::fprintf(f, " ;\n        pg:group <%s#%s> ;\n        lv2:designation pg:%s", v.uri,
+                     input ? "in" : "out", channel == 0 ? "left" : "right");
+    std::fprintf(f, "\n");
+}
+
+void stereo_groups(FILE *f, const Variant &v) {
+    std::fprintf(f, "<%s#in>\n    a pg:InputGroup, pg:StereoGroup ;\n"
+                    "    lv2:symbol \"in\" ;\n    rdfs:label \"Input\" .\n\n", v.uri);
+    std::fprintf(f, "<%s#out>\n    a pg:OutputGroup, pg:StereoGroup ;\n"
+                    "    lv2:symbol \"out\" ;\n    rdfs:label \"Output\" ;\n"
+                    "    pg:source <%s#in> .\n\n", v.uri, v.uri);
 }
 
 void plugin(FILE *f, const Variant &v) {
+    if (v.channels == 2) stereo_groups(f, v);
     std::fprintf(f, "<%s>\n    a lv2:Plugin, lv2:FilterPlugin ;\n", v.uri);
     std::fprintf(f, "    doap:name \"%s\" ;\n", v.name);
+    if (v.channels == 2)
+        std::fprintf(f, "    pg:mainInput <%s#in> ;\n    pg:mainOutput <%s#out> ;\n", v.uri, v.uri);
     std::fprintf(f, "    lv2:optionalFeature lv2:hardRTCapable ;\n    lv2:port [\n");
     const unsigned ports = port_count(v);
     for (unsigned i = 0; i < ports; ++i) {
         if (i < kControlPorts)
             control_port(f, i);
         else if (i < kAudio + v.channels)
-            audio_port(f, i, v.inputs[i - kAudio], true);
+            audio_port(f, i, v, i - kAudio, true);
         else
-            audio_port(f, i, v.outputs[i - kAudio - v.channels], false);
+            audio_port(f, i, v, i - kAudio - v.channels, false);
         std::fprintf(f, i + 1 < ports ? "    ] , [\n" : "    ] .\n\n");
     }
 }
