@@ -16,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ROOT="$PWD"
 SAMPLE="$ROOT/samples/noisy_speech.wav"
-PACKAGES=(libtarnwelnc2 libtarnwelnc-dev tarnwelnc-tools tarnwelnc-plugins python3-tarnwelnc)
+PACKAGES=(libtarnwelnc2 libtarnwelnc-dev tarnwelnc-tools tarnwelnc-plugins obs-tarnwelnc python3-tarnwelnc)
 
 export DEBIAN_FRONTEND=noninteractive
 # Waits for another apt-get instead of failing (a developer's machine).
@@ -79,6 +79,11 @@ ffmpeg -nostdin -v error -i "$SAMPLE" \
 [ "$(soxi -s sox.wav)" = "$(soxi -s "$SAMPLE")" ] || fail "sox's output is not as long as its input"
 cmp <(sox sox.wav -t raw - ) <(sox ladspa.wav -t raw - ) || fail "sox and ffmpeg disagree"
 [ -s lv2.wav ] || fail "ffmpeg's lv2 filter wrote nothing"
+# The other formats where their hosts look for them.
+for f in /usr/lib/vst3/tarnwelnc.vst3/Contents/x86_64-linux/tarnwelnc.so /usr/lib/clap/tarnwelnc.clap \
+         "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/obs-plugins/obs-tarnwelnc.so"; do
+  [ -f "$f" ] || fail "not installed: $f"
+done
 
 /usr/bin/python3 - "$SAMPLE" <<'EOF'
 import sys, wave
