@@ -369,7 +369,9 @@ TEST(Output, FailedWriteLeavesNoPartialFile) {
         EXPECT_EQ(r.status, 1) << r.out << r.err;
         EXPECT_EQ(lines(r.out).back(), "Couldn't Write File");
         EXPECT_EQ(file_exists(out), existed);
-        if (existed) EXPECT_EQ(read_file(out), earlier);
+        if (existed) {
+            EXPECT_EQ(read_file(out), earlier);
+        }
         EXPECT_EQ(names_in(dir.dir()).size(), existed ? 2u : 1u);
     }
 }
@@ -461,7 +463,9 @@ TEST(Output, InterruptedRunLeavesNoResult) {
             ASSERT_TRUE(WIFSIGNALED(s.wstatus));
             EXPECT_EQ(WTERMSIG(s.wstatus), sig);
             EXPECT_EQ(file_exists(out), existed);
-            if (existed) EXPECT_EQ(read_file(out), earlier);
+            if (existed) {
+                EXPECT_EQ(read_file(out), earlier);
+            }
             const std::vector<std::string> left = names_in(dir.dir());
             if (sig == SIGKILL) {
                 ASSERT_EQ(left.size(), existed ? 2u : 1u);
