@@ -1,5 +1,15 @@
 // The two-thread cleaner: batches of whole blocks in a ring, read and
 // written by the calling thread, cleaned by both.
+//
+// One channel is split over records, exactly: Restore takes nothing from
+// Frame but psdX and phasa (bins 0 .. wmax - 1), so a record initialised
+// for the same rate that is given them carries the output on; and a
+// block's psdX and phasa after Analyse are the same on any record whose
+// previous Analyse call took the block before it (for the first block, a
+// fresh record, which acts as if it had taken a block of zeros). So blocks
+// are analysed in chunks on the stages' own records, each primed with the
+// block before the chunk, their spectra travel with the batch, and the
+// estimator and the synthesis take them in order.
 #include "cleaner.h"
 
 #include <algorithm>

@@ -221,7 +221,7 @@ struct FileRun {
     size_t channels;
     bool as_float;
     size_t frames = 0;
-    std::exception_ptr error;
+    std::exception_ptr error = nullptr;
 
     template <class T>
     void copy_in(const py::array &a, int16 *frames, size_t k) {
