@@ -38,57 +38,54 @@
 
 namespace nr {
 
+#if NR_FPENV_MXCSR
+// Round to nearest, no FTZ/DAZ, all exceptions masked. Bits 0-5 are the
+// sticky status flags, which say nothing about how to compute.
+using FpControl = unsigned;
+constexpr FpControl kFpDefault = 0x1F80u;
+inline FpControl fp_read() { return _mm_getcsr(); }
+inline void fp_write(FpControl v) { _mm_setcsr(v); }
+inline bool fp_is_default(FpControl v) { return (v & ~0x3Fu) == kFpDefault; }
+#elif NR_FPENV_FPCR
+// Every FPCR field at zero is the IEEE default: round to nearest, FZ and
+// FZ16 off, default NaN off, no traps. FPCR holds no status flags.
+using FpControl = unsigned long;
+constexpr FpControl kFpDefault = 0;
+inline FpControl fp_read() {
+    FpControl v;
+    __asm__ __volatile__("mrs %0, fpcr" : "=r"(v)::"memory");
+    return v;
+}
+inline void fp_write(FpControl v) { __asm__ __volatile__("msr fpcr, %0" ::"r"(v) : "memory"); }
+inline bool fp_is_default(FpControl v) { return v == kFpDefault; }
+#elif NR_FPENV_ROUNDING
+using FpControl = int;
+constexpr FpControl kFpDefault = FE_TONEAREST;
+inline FpControl fp_read() { return fegetround(); }
+inline void fp_write(FpControl v) { fesetround(v); }
+inline bool fp_is_default(FpControl v) { return v == kFpDefault; }
+#else
+using FpControl = int;  // WebAssembly: always the defaults
+constexpr FpControl kFpDefault = 0;
+inline FpControl fp_read() { return kFpDefault; }
+inline void fp_write(FpControl) {}
+inline bool fp_is_default(FpControl) { return true; }
+#endif
+
 class FpDefaults {
 public:
-#if NR_FPENV_MXCSR
-    // Round to nearest, no FTZ/DAZ, all exceptions masked; bits 0-5 are the
-    // sticky status flags, which say nothing about how to compute.
-    static constexpr unsigned kDefault = 0x1F80u, kStatus = 0x3Fu;
-    FpDefaults() : saved_(_mm_getcsr()), set_((saved_ & ~kStatus) != kDefault) {
-        if (set_) _mm_setcsr(kDefault);
+    FpDefaults() : saved_(fp_read()), set_(!fp_is_default(saved_)) {
+        if (set_) fp_write(kFpDefault);
     }
     ~FpDefaults() {
-        if (set_) _mm_setcsr(saved_);
+        if (set_) fp_write(saved_);
     }
-
-private:
-    unsigned saved_;
-    bool set_;
-#elif NR_FPENV_FPCR
-    // Every FPCR field at zero is the IEEE default: round to nearest, FZ
-    // and FZ16 off, default NaN off, no traps. FPCR holds no status flags.
-    FpDefaults() : saved_(read()), set_(saved_ != 0) {
-        if (set_) write(0);
-    }
-    ~FpDefaults() {
-        if (set_) write(saved_);
-    }
-
-private:
-    static unsigned long read() {
-        unsigned long v;
-        __asm__ __volatile__("mrs %0, fpcr" : "=r"(v)::"memory");
-        return v;
-    }
-    static void write(unsigned long v) { __asm__ __volatile__("msr fpcr, %0" ::"r"(v) : "memory"); }
-    unsigned long saved_;
-    bool set_;
-#elif NR_FPENV_ROUNDING
-    FpDefaults() : saved_(fegetround()), set_(saved_ != FE_TONEAREST) {
-        if (set_) fesetround(FE_TONEAREST);
-    }
-    ~FpDefaults() {
-        if (set_) fesetround(saved_);
-    }
-
-private:
-    int saved_;
-    bool set_;
-#else
-    FpDefaults() {}
-#endif
     FpDefaults(const FpDefaults &) = delete;
     FpDefaults &operator=(const FpDefaults &) = delete;
+
+private:
+    FpControl saved_;
+    bool set_;
 };
 
 // Runs work(args...) in the default environment; work must be NR_NOINLINE.

@@ -104,6 +104,17 @@ void take_magnitude_and_phase(TSpectSubtract *it) {
     FFTnRC_fftbuf2RF(&it->FFTnRC, it->buff, it->psdX, it->phasa);
 }
 
+// The largest sample magnitude, in 16-bit steps, that near-silence may
+// reach: it covers +-1 triangular dither and +-3 of a muted input's noise.
+constexpr int kNearSilence = 3;
+
+void mark_near_silence(TSpectSubtract *it) {
+    int8 quiet = 1;
+    for (uint32 j = 0; j < it->len; ++j)
+        if (it->frameMic[j] > kNearSilence || it->frameMic[j] < -kNearSilence) quiet = 0;
+    it->nearSilence = quiet;
+}
+
 // A frame of digital silence (every magnitude exactly zero) tells nothing
 // about the noise or the speech. Letting it in would drag the noise-floor
 // minima to zero, after which the noise passes for speech for as long as a
@@ -113,6 +124,14 @@ bool digital_silence(const TSpectSubtract *it) {
     for (uint32 w = 0; w < it->wmax; ++w)
         if (it->psdX[w] != 0.0f) return false;
     return true;
+}
+
+// Near-silence (mark_near_silence) tells as little, and would drag the
+// minima as far down; it too leaves the estimator alone, and comes out at
+// the suppression limit, no louder than it came in.
+void rest_at_limit(TSpectSubtract *it) {
+    const mfloat floor = 1.0f - it->pSn;
+    for (uint32 w = 0; w < it->wmax; ++w) it->psdX[w] = it->psdX[w] * floor;
 }
 
 // -------------------------------------------------------- noise tracking
@@ -267,6 +286,7 @@ NR_NOINLINE void init(TSpectSubtract *it, uint32 SampleRate, int8 kind_subst, mf
     VAD_Init(it);
     it->pre_emphasis = 0;
     it->de_emphasis = 0;
+    it->nearSilence = 0;
 }
 
 NR_NOINLINE void reset(TSpectSubtract *it, int8 kind_subst, mfloat pSdb, mfloat pNn, mfloat pMn) {
@@ -279,12 +299,18 @@ NR_NOINLINE void analyse(TSpectSubtract *it, const int16 *inpS) {
     emphasise_and_window(it);
     transform_forward(it);
     take_magnitude_and_phase(it);
+    mark_near_silence(it);
 }
 
 NR_NOINLINE void estimate(TSpectSubtract *it, int8 ActiveSig) {
     if (!geometry_valid(it)) return;
     if (digital_silence(it)) {
         it->stateVad = 0;  // psdX, all zeros, is the output
+        return;
+    }
+    if (it->nearSilence) {
+        it->stateVad = 0;
+        rest_at_limit(it);
         return;
     }
     split_by_gain(it);

@@ -37,6 +37,15 @@
    out as silence, with stateVad 0. So whole blocks of zeros before a stream
    only delay its output by as many blocks, and a pause of zeros leaves the
    noise reduction as it was before the pause.
+   Near-silence: so does a frame none of whose len samples (the analysis
+   frame: the new block and the one before it) lies outside -3 .. 3, such
+   as dithered silence, the quiet start of a decoded file or a muted
+   microphone. It comes out at the suppression limit: its magnitudes scaled
+   by 10^(pSdb/20), the most any bin is pulled down, so it is no louder than
+   it went in and joins the reduced noise around it. Without this rule a
+   tenth of a second of +-1 dither drags the noise-floor minima near zero
+   for a whole search window. Analyse sets nearSilence (1 or 0); Estimate
+   reads it with psdX.
    The record: about 80 KB (sizeof (TSpectSubtract)), plain data that owns
    no memory, so hosts may place it anywhere and copy it; nothing is ever
    allocated. A host may read SampleRate, len, lenHalf, nfft, wmax (bins in
@@ -79,6 +88,7 @@ typedef struct TSpectSubtract {
     uint32 lenHalf;    /* samples consumed and produced per block */
     int8 stateVad;     /* speech flag of the latest frame */
     int8 kind_subst;   /* suppression mode 0 .. 3 */
+    int8 nearSilence;  /* set by Analyse: the frame is near-silence (below) */
     mfloat pSn;        /* suppression factor, 1 - 10^(pSdb/20) */
     mfloat pNn;        /* noise adaptation rate */
     mfloat pMn;        /* musical-noise reduction weight */

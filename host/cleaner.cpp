@@ -3,8 +3,9 @@
 //
 // One channel is split over records, exactly: Restore takes nothing from
 // Frame but psdX and phasa (bins 0 .. wmax - 1), so a record initialised
-// for the same rate that is given them carries the output on; and a
-// block's psdX and phasa after Analyse are the same on any record whose
+// for the same rate that is given them carries the output on; Estimate
+// takes nothing from Analyse but psdX and nearSilence; and a block's psdX,
+// phasa and nearSilence after Analyse are the same on any record whose
 // previous Analyse call took the block before it (for the first block, a
 // fresh record, which acts as if it had taken a block of zeros). So blocks
 // are analysed in chunks on the stages' own records, each primed with the
@@ -33,6 +34,7 @@ struct Batch {
     std::unique_ptr<int16[]> in, out;  // interleaved sample frames
     std::unique_ptr<int16[]> lead;     // one channel: the block before in[0]
     std::unique_ptr<float[]> spectra;  // one channel: magnitudes and phases of each block
+    std::unique_ptr<int8[]> quiet;     // one channel: nearSilence of each block
     size_t blocks = 0;
     size_t chunks = 0, chunks_done = 0;  // analysis, under Flow::m
 };
@@ -69,6 +71,7 @@ struct TCleaner {
             if (channels_ == 1) {
                 b.lead.reset(new int16[len_]);
                 b.spectra.reset(new float[per_batch_ * 2 * bins_]);
+                b.quiet.reset(new int8[per_batch_]);
             }
         }
     }
@@ -155,6 +158,7 @@ private:
             float *spectrum = b.spectra.get() + k * 2 * bins_;
             std::memcpy(spectrum, a.psdX, bins_ * sizeof(float));
             std::memcpy(spectrum + bins_, a.phasa, bins_ * sizeof(float));
+            b.quiet[k] = a.nearSilence;
         }
     }
     // Stage 0 cleans the even channels (one channel: estimates), stage 1
@@ -185,6 +189,7 @@ private:
         for (size_t k = 0; k < b.blocks; ++k) {
             float *spectrum = b.spectra.get() + k * 2 * bins_;
             std::memcpy(e.psdX, spectrum, bins_ * sizeof(float));
+            e.nearSilence = b.quiet[k];
             SpectSubtract_Estimate(&e, 1);
             std::memcpy(spectrum, e.psdX, bins_ * sizeof(float));
         }

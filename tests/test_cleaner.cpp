@@ -37,9 +37,13 @@ struct Source {
     }
 };
 
+// Noise and a tone, with a stretch of near-silence (+-1) in the middle,
+// which the estimator treats apart.
 std::vector<int16_t> noisy(uint32_t rate, size_t n, uint32_t seed) {
-    return testsupport::mix(testsupport::white_noise(n, 700.0, seed),
-                            testsupport::tone(n, 300.0 + seed % 200, rate, 2500.0));
+    std::vector<int16_t> x = testsupport::mix(testsupport::white_noise(n, 700.0, seed),
+                                              testsupport::tone(n, 300.0 + seed % 200, rate, 2500.0));
+    for (size_t i = n / 3; i < n / 2; ++i) x[i] = static_cast<int16_t>(i % 3) - 1;
+    return x;
 }
 
 std::vector<int16_t> channel_of(const std::vector<int16_t> &frames, unsigned channels, unsigned c) {

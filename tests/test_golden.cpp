@@ -145,7 +145,10 @@ TEST(Determinism, BatchesOnTwoWorkersMatchTheBlockLoop) {
         for (uint16_t c = 0; c < channels; ++c) {
             std::vector<int16_t> x;
             for (uint32_t part = 0; part < 8; ++part) {
-                const std::vector<int16_t> g = golden_channel(rate, 1 + c + part);
+                std::vector<int16_t> g = golden_channel(rate, 1 + c + part);
+                // A stretch of near-silence, which the estimator skips.
+                if (part == 2)
+                    for (int16_t &v : g) v = static_cast<int16_t>(v % 3);
                 x.insert(x.end(), g.begin(), g.end());
             }
             in.push_back(x);  // 12 s: three batches and part of a fourth

@@ -1,7 +1,8 @@
-// Digital silence (samples exactly zero) carries nothing about the noise or
-// the speech: it must leave the estimator as it was. So whole blocks of it
-// before a stream only delay the output, a pause does not cost noise
-// reduction afterwards, and sound after a pause is kept as it is without it.
+// Digital silence (samples exactly zero) and near-silence (nothing outside
+// +-3: dither, a muted input) carry nothing about the noise or the speech:
+// they must leave the estimator as it was. So whole blocks of them before a
+// stream only delay the output, a pause does not cost noise reduction
+// afterwards, and sound after a pause is kept as it is without it.
 #include <cmath>
 #include <string>
 #include <vector>
@@ -24,6 +25,17 @@ double level_db(const Signal &s, size_t from, size_t to) {
     double sum = 0.0;
     for (size_t i = from; i < to && i < s.size(); ++i) sum += double(s[i]) * s[i];
     return 10.0 * std::log10(sum / double(to - from) + 1e-9);
+}
+
+// +-1 triangular dither, as editors export silence, or uniform noise in
+// -3 .. 3; deterministic.
+Signal near_silence(size_t n, int reach, uint32_t seed) {
+    Signal s(n);
+    uint32_t x = seed;
+    auto next = [&x] { return x = x * 1664525u + 1013904223u, x >> 8; };
+    for (int16_t &v : s)
+        v = reach == 1 ? int16_t(int(next() % 2) - int(next() % 2)) : int16_t(int(next() % 7) - 3);
+    return s;
 }
 
 uint32_t block_of(uint32_t rate) {
@@ -66,6 +78,28 @@ TEST_P(Silence, LeadInOfWholeBlocksOnlyDelaysTheOutput) {
     }
 }
 
+// The same with near-silence: the stream after the lead-in is cleaned as it
+// is without it, to within 0.5 dB over its first second and over the rest
+// (the analysis frame straddling the edge holds the lead-in's last block),
+// and the lead-in comes out no louder than it went in.
+TEST_P(Silence, LeadInOfNearSilenceOnlyDelaysTheOutput) {
+    const Case c = GetParam();
+    const uint32_t r = c.rate, B = block_of(r);
+    const Signal sound = testsupport::pink_noise(4 * r, 1000.0, 5);
+    const Signal alone = block_loop(sound, r, c.mode);
+    for (const int reach : {1, 3}) {
+        for (const size_t blocks : {size_t(r / 10 / B + 1), size_t(r / B)}) {
+            SCOPED_TRACE("+-" + std::to_string(reach) + ", " + std::to_string(blocks) + " blocks");
+            const Signal lead = near_silence(blocks * B, reach, 7);
+            const Signal out = block_loop(concat(lead, sound), r, c.mode);
+            const size_t at = lead.size();
+            EXPECT_NEAR(level_db(out, at + B, at + r), level_db(alone, B, r), 0.5);
+            EXPECT_NEAR(level_db(out, at + r, out.size()), level_db(alone, r, alone.size()), 0.5);
+            EXPECT_LE(level_db(out, B, at), level_db(lead, 0, at - B) + 0.1);
+        }
+    }
+}
+
 // Steady pink noise with a pause of about 5 s after 6 s, against the same noise
 // with the pause cut out: the same level over the rest of the stream, and no
 // 5 s stretch far off. The frames around the pause are analysed as usual,
@@ -87,6 +121,12 @@ TEST_P(Silence, NoiseReductionAfterAPauseIsWhatItWasBefore) {
         EXPECT_NEAR(level_db(paused, p0 + w, p0 + w + 5 * r), level_db(straight, s0 + w, s0 + w + 5 * r),
                     3.0)
             << "5 s window from " << w / r << " s after the pause";
+    // A pause of dither costs what a pause of zeros costs.
+    const Signal dithered =
+        block_loop(concat(concat(before, near_silence(pause, 1, 9)), after), r, c.mode);
+    for (size_t w = 0; w + r <= end; w += r)
+        EXPECT_NEAR(level_db(dithered, p0 + w, p0 + w + r), level_db(paused, p0 + w, p0 + w + r), 0.5)
+            << "second " << w / r << " after the pause";
 }
 
 // Noise, a 10 s pause, then a tone burst in the noise: the burst comes out

@@ -361,11 +361,12 @@ TEST(NoiseTracker, SearchWindowsRestartAtFramesFourPlusMultiplesOfL) {
 }
 
 // Next to arX = 3 2^100 a quiet frame's arX0 vanishes in the rounding, so
-// arX becomes exactly 0.75 of what is set here.
+// arX becomes exactly 0.75 of what is set here. (One sample of 4 puts the
+// frame just above near-silence, which the estimator would not see.)
 TEST(NoiseTracker, RatioOfExactlyTwoAndAQuarterDoesNotCountAsSpeech) {
     Suppressor s(16000);
     std::vector<int16_t> quiet(190, 0);
-    quiet[100] = 1;
+    quiet[100] = 4;
     s.frame(quiet);
     const float big = std::ldexp(1.0f, 100);
     for (uint32 w = 0; w < s->wmax; ++w) {
@@ -464,14 +465,15 @@ TEST(SignalPath, InactiveSignalOutputsTheNoiseEstimate) {
               burst_power_db(in, rate, 3 * rate, 4 * rate - 2 * lag, 0) - 10.0);
 }
 
-// A very deep limit with a near-silent stretch used to divide a large mean
-// noise power by a vanishing one and poison every estimator with NaN.
+// A very deep limit with a very quiet stretch (a constant just above
+// near-silence) used to divide a large mean noise power by a vanishing one
+// and poison every estimator with NaN.
 // (Mode 0 at such limits settles on a gain of one and outputs silence by
 // its own rule; the other modes must carry the later sound.)
 TEST(SignalPath, DeepLimitAfterNearSilenceStaysFinite) {
     const uint32 rate = 16000;
     std::vector<int16_t> in = white_noise(rate * 2, 12000.0, 9);
-    in.insert(in.end(), rate * 2, 1);
+    in.insert(in.end(), rate * 2, 4);
     const std::vector<int16_t> after = mix(white_noise(rate * 2, 1000.0, 10), tone_bursts(rate * 2, rate, 9000));
     in.insert(in.end(), after.begin(), after.end());
     for (int8 mode = 0; mode <= 3; ++mode) {
