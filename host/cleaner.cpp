@@ -28,6 +28,20 @@ namespace {
 constexpr int kSlots = 3;
 constexpr size_t kMaxBlocks = 512;  // what a rate far above the usual ones would ask
 constexpr size_t kChunk = 32;       // blocks of analysis; one more primes the record
+// Records start on a cache line, as the widest vector loads like, and
+// zeroed, as static records would be.
+constexpr std::align_val_t kLine{64};
+
+struct FreeRecords {
+    void operator()(TSpectSubtract *p) const { ::operator delete[](p, kLine); }
+};
+using Records = std::unique_ptr<TSpectSubtract[], FreeRecords>;
+
+Records new_records(size_t n) {
+    void *p = ::operator new[](n * sizeof(TSpectSubtract), kLine);
+    std::memset(p, 0, n * sizeof(TSpectSubtract));
+    return Records(static_cast<TSpectSubtract *>(p));
+}
 
 struct Batch {
     // Left uninitialised: every value is written before it is read.
@@ -58,7 +72,7 @@ struct TCleaner {
              int delivery, bool two_threads)
         : rate_(rate), channels_(channels), mode_(static_cast<int8>(mode)), pSdb_(pSdb), pNn_(pNn),
           pMn_(pMn), aligned_(delivery == SPSTREAM_ALIGNED), two_threads_(two_threads),
-          records_(new TSpectSubtract[channels == 1 ? 4 : channels]) {
+          records_(new_records(channels == 1 ? 4 : channels)) {
         start();
         len_ = records_[0].lenHalf;
         bins_ = records_[0].wmax;
@@ -212,7 +226,7 @@ private:
     const int8 mode_;
     const mfloat pSdb_, pNn_, pMn_;
     const bool aligned_, two_threads_;
-    std::unique_ptr<TSpectSubtract[]> records_;
+    Records records_;
     uint32 len_ = 0, bins_ = 0;
     size_t per_batch_ = 0;
     Batch ring_[kSlots];
