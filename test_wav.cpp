@@ -1,5 +1,6 @@
 // test_wav: denoises a 16-bit PCM WAV file (mono or stereo), one suppressor
 // per channel, streaming block by block.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "Src/spstream.h"
 #include "host/cleaner.h"
+#include "tools_sdk/output_file.h"
 #include "tools_sdk/wav_stream.h"
 
 namespace {
@@ -88,11 +90,6 @@ bool supported_format(const TWavReader &r) {
     // Data are read as 16-bit samples, and there is one suppressor per
     // channel for at most two channels.
     return WavReader_Is16BitPcm(&r) && r.format.channels <= 2;
-}
-
-bool is_regular_file(const char *path) {
-    struct stat st;
-    return stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // "wb" would truncate the input before it is read, also through a link.
@@ -187,13 +184,29 @@ RunEnd process_blocks(TCleaner *cleaner, TWavReader &in, TWavWriter &out) {
     return WavReader_Failed(&in) ? RunEnd::ReadError : RunEnd::Done;
 }
 
-int fail_output(FILE *input, FILE *output, const char *outFile, const char *message) {
+int fail_output(FILE *input, OutputFile &output, const char *message) {
     std::fclose(input);
-    std::fclose(output);
     // A half-written file must not pass for a result.
-    if (is_regular_file(outFile)) std::remove(outFile);
+    OutputFile_Discard(&output);
     puts(message);
     return 1;
+}
+
+// Frames the provisional header announces: the whole blocks of the data
+// chunk as announced. A regular output gets its header rewritten at the
+// end, so there the count is the best guess of the final one (what a
+// regular input holds), which picks the right header form at once.
+uint64_t provisional_frames(const TWavReader &in, FILE *input, bool seekable_output,
+                            uint32 lenHalf) {
+    const uint64_t frame_bytes = 2u * in.format.channels;
+    uint64_t bytes = in.format.data_bytes;
+    struct stat st;
+    const off_t here = ftello(input);
+    if (seekable_output && here >= 0 && fstat(fileno(input), &st) == 0 && S_ISREG(st.st_mode)) {
+        const uint64_t held = st.st_size > here ? uint64_t(st.st_size - here) : 0;
+        bytes = in.remaining == UINT64_MAX ? held : std::min(in.remaining, held);
+    }
+    return bytes / frame_bytes / lenHalf * lenHalf;
 }
 
 }  // namespace
@@ -233,38 +246,39 @@ int main(int argc, char **argv) {
         return 1;
     }
 
-    FILE *output = names_same_file(input, s.outFile) ? nullptr : std::fopen(s.outFile, "wb");
-    if (!output) {
+    OutputFile output;
+    if (names_same_file(input, s.outFile) || !OutputFile_Open(&output, s.outFile)) {
         std::fclose(input);
         puts(kCantWrite);
         return 1;
     }
-    std::setvbuf(output, outputBuffer, _IOFBF, sizeof outputBuffer);
+    std::setvbuf(output.file, outputBuffer, _IOFBF, sizeof outputBuffer);
 
     print_settings(s, reader.format);
+    // Before the run, so that a line printed when it is interrupted comes
+    // after the settings.
+    std::fflush(stdout);
 
     const TWavFormat &format = reader.format;
     TCleaner *cleaner = Cleaner_New(format.rate, format.channels, s.kindMode, s.pSdb, s.pNn, s.pMn,
                                     SPSTREAM_BLOCKS, 0, nullptr);
-    if (!cleaner) return fail_output(input, output, s.outFile, "Out of memory");
+    if (!cleaner) return fail_output(input, output, "Out of memory");
     const uint32 lenHalf = Cleaner_Block(cleaner);
 
     // The provisional header counts the whole blocks the data chunk
     // announces.
-    const uint32_t sizeInp = format.data_size / (2u * format.channels);
-    const uint32_t szK = sizeInp / static_cast<uint32_t>(lenHalf);
     TWavWriter writer;
-    const RunEnd end = WavWriter_Begin(&writer, output, &format, static_cast<uint32_t>(szK * lenHalf))
+    const uint64_t frames = provisional_frames(reader, input, OutputFile_Seekable(&output), lenHalf);
+    const RunEnd end = WavWriter_Begin(&writer, output.file, &format, frames)
                            ? process_blocks(cleaner, reader, writer)
                            : RunEnd::WriteError;
     Cleaner_Free(cleaner);
 
-    if (end == RunEnd::WriteError) return fail_output(input, output, s.outFile, kCantWrite);
+    if (end == RunEnd::WriteError) return fail_output(input, output, kCantWrite);
 
-    if (!WavWriter_Finish(&writer)) return fail_output(input, output, s.outFile, kCantWrite);
+    if (!WavWriter_Finish(&writer)) return fail_output(input, output, kCantWrite);
     std::fclose(input);
-    if (std::fclose(output) != 0) {
-        if (is_regular_file(s.outFile)) std::remove(s.outFile);
+    if (!OutputFile_Commit(&output)) {
         puts(kCantWrite);
         return 1;
     }

@@ -15,15 +15,16 @@ apt-get install -y --no-install-recommends g++-aarch64-linux-gnu libc6-dev-arm64
 
 golden='Golden|Determinism'
 arm=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake)
+strict=-DTNC_WERROR=ON
 
-cmake -S . -B build-plain -G Ninja -DCMAKE_BUILD_TYPE=Release -DTNC_VECTOR=OFF
+cmake -S . -B build-plain -G Ninja -DCMAKE_BUILD_TYPE=Release -DTNC_VECTOR=OFF "$strict"
 cmake --build build-plain --target golden_tests
 ctest --test-dir build-plain --output-on-failure -R "$golden"
 
-cmake -S . -B build-aarch64 -G Ninja -DCMAKE_BUILD_TYPE=Release "${arm[@]}"
+cmake -S . -B build-aarch64 -G Ninja -DCMAKE_BUILD_TYPE=Release "$strict" "${arm[@]}"
 cmake --build build-aarch64
 ctest --test-dir build-aarch64 --output-on-failure -j2
 
-cmake -S . -B build-aarch64-plain -G Ninja -DCMAKE_BUILD_TYPE=Release -DTNC_VECTOR=OFF "${arm[@]}"
+cmake -S . -B build-aarch64-plain -G Ninja -DCMAKE_BUILD_TYPE=Release -DTNC_VECTOR=OFF "$strict" "${arm[@]}"
 cmake --build build-aarch64-plain --target golden_tests
 ctest --test-dir build-aarch64-plain --output-on-failure -R "$golden"

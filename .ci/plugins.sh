@@ -19,7 +19,7 @@ apt-get install -y --no-install-recommends \
   ladspa-sdk lv2-dev lilv-utils sordi sox libsox-fmt-all ffmpeg
 
 build=build-plugins
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTNC_WERROR=ON
 # Everything the install rules copy, and the tests.
 cmake --build "$build" --target tarnwelnc_plugin plugin_tests golden_wav test_wav \
   tarnwelnc_core tarnwelnc_shared tarnwelnc_wav

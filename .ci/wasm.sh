@@ -32,10 +32,10 @@ trap 'rm -rf "$TMP"' EXIT
 # ------------------------------------------------------------- builds
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build --target test_wav
-emcmake cmake -S . -B build-wasm -G Ninja -DCMAKE_BUILD_TYPE=Release \
+emcmake cmake -S . -B build-wasm -G Ninja -DCMAKE_BUILD_TYPE=Release -DTNC_WERROR=ON \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v node)" -DBUILD_TESTING=ON -DTNC_WASM_SIMD=ON
 cmake --build build-wasm --target test_wav core_tests wav_tests tarnwelnc_engine
-emcmake cmake -S . -B build-wasm-plain -G Ninja -DCMAKE_BUILD_TYPE=Release \
+emcmake cmake -S . -B build-wasm-plain -G Ninja -DCMAKE_BUILD_TYPE=Release -DTNC_WERROR=ON \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v node)" -DTNC_WASM_SIMD=OFF -DBUILD_TESTING=OFF
 cmake --build build-wasm-plain --target test_wav
 

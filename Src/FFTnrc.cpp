@@ -2,14 +2,17 @@
 // split step that separates the two interleaved half-spectra. All arithmetic
 // is single precision in a fixed order, so results are reproducible bit for
 // bit; twiddles come from a quarter-wave cosine table. The loops over points
-// and bins are the kernels (kernels/kernels.inc); what is left here are the
-// few values at the edges of the spectrum.
+// and bins are the kernels (kernels/fft.inc, kernels/trig.inc); what is left
+// here are the few values at the edges of the spectrum.
+#include "exact.h"
+
 #include "FFTnrc.h"
 
 #include <math.h>
 
 #include "FFTnrc_tables.h"
 #include "fpenv.h"
+#include "geometry.h"
 #include "kernels/kernels.h"
 
 namespace {
@@ -21,17 +24,24 @@ struct SizeSegments {
     uint32 offset_stage;  // in the stage tables
 };
 
-const SizeSegments kSegments[] = {
-    {256, 0, 0, 0},
-    {512, 65, 128, 256 - 16},
-    {1024, 194, 384, (256 - 16) + (512 - 16)},
-    {2048, 451, 896, (256 - 16) + (512 - 16) + (1024 - 16)},
+struct Segments {
+    SizeSegments size[nr_geometry::kFftCount];
 };
+
+constexpr Segments make_segments() {
+    Segments s{};
+    for (unsigned i = 0; i < nr_geometry::kFftCount; ++i)
+        s.size[i] = {nr_geometry::fft_size(i), static_cast<int16>(nr_geometry::cos_offset(i)),
+                     static_cast<int16>(nr_geometry::swap_offset(i)), nr_geometry::stage_offset(i)};
+    return s;
+}
+
+constexpr Segments kSegments = make_segments();
 
 // The tables of a supported size, or null: every function refuses other
 // sizes by doing nothing, whatever the record's offsets hold.
 const SizeSegments *segment_of(const TFFTnRC *it) {
-    for (const SizeSegments &s : kSegments)
+    for (const SizeSegments &s : kSegments.size)
         if (s.nfft == it->nfft) return &s;
     return nullptr;
 }
@@ -52,7 +62,7 @@ mfloat phase_on_real_axis(const NrKernels *K, mfloat re) {
 mfloat cos_f(const NrKernels *K, mfloat x) {
     if (x == 0.0f) return 1.0f;
     mfloat c, s;
-    K->sincos(&x, &c, &s, 1);
+    K->sincos_array(&x, &c, &s, 1);
     return c;
 }
 
@@ -144,7 +154,7 @@ NR_NOINLINE void channing(uint32 len, mfloat *Wh) {
         const uint32 m = end < 256 ? end : 256, first = end - m;
         for (uint32 i = 0; i < m; ++i)
             arg[i] = (static_cast<mfloat>(first + i) + 0.5f) * 6.2831855f / static_cast<mfloat>(len);
-        K->sincos(arg, c, s, m);
+        K->sincos_array(arg, c, s, m);
         for (uint32 i = m; i-- > 0;) Wh[first + i] = 0.5f - 0.5f * c[i];
         end = first;
     }
@@ -157,7 +167,7 @@ extern "C" {
 void FFTnRC_Init(TFFTnRC *it, uint32 nfft) {
     it->nfft = nfft;
     // Another size leaves the offsets as they were.
-    for (const SizeSegments &s : kSegments) {
+    for (const SizeSegments &s : kSegments.size) {
         if (s.nfft == nfft) {
             it->offset_cs = s.offset_cs;
             it->offset_sw = s.offset_sw;

@@ -1,16 +1,17 @@
 // The FFT's constant tables, computed while the library is built.
+#include "exact.h"
+
 #include "FFTnrc_tables.h"
 
 #include "table_rules.h"
 
 namespace {
 
-constexpr unsigned kSizes[] = {256, 512, 1024, 2048};
-
 constexpr FftTables make_tables() {
     FftTables t{};
     unsigned at = 0, stage_at = 0;
-    for (unsigned n : kSizes) {
+    for (unsigned i = 0; i < nr_geometry::kFftCount; ++i) {
+        const unsigned n = nr_geometry::fft_size(i);
         for (unsigned k = 0; k <= n / 4; ++k) t.cos[at++] = nr_rules::quarter_cos(n, k);
         // Point j of a stage whose spans hold `span` points turns by
         // index = j N / (2 span).

@@ -20,6 +20,8 @@
 #ifndef NR_FPENV_H
 #define NR_FPENV_H
 
+#include "exact.h"
+
 #if defined(__x86_64__) || defined(_M_X64) || (defined(__i386__) && defined(__SSE2_MATH__))
 #include <xmmintrin.h>
 #define NR_FPENV_MXCSR 1

@@ -4,8 +4,14 @@
 #define NR_TYPES_H
 
 /* The library is built with hidden symbols; only declarations marked
-   TARNWELNC_API form its binary interface. */
-#if defined(__GNUC__)
+   TARNWELNC_API form its binary interface. A Windows DLL exports what is
+   marked for export, once anything is; users of the DLL and of the static
+   library need no mark. */
+#if defined(_WIN32) && defined(TARNWELNC_BUILDING_DLL)
+#define TARNWELNC_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define TARNWELNC_API
+#elif defined(__GNUC__)
 #define TARNWELNC_API __attribute__((visibility("default")))
 #else
 #define TARNWELNC_API

@@ -2,13 +2,16 @@
 // precision in a fixed order; transcendental functions run in double and are
 // rounded once. Reordering any expression changes output samples. Each stage
 // of a frame is a function here, called in the algorithm's order; the loops
-// over samples and bins are the kernels (kernels/kernels.inc), taken from
+// over samples and bins are the kernels (kernels/suppressor.inc), taken from
 // the table of the instruction set in use.
+#include "exact.h"
+
 #include "spsubst.h"
 
 #include <math.h>
 
 #include "fpenv.h"
+#include "geometry.h"
 #include "kernels/kernels.h"
 #include "spsubst_tables.h"
 
@@ -28,36 +31,30 @@ struct Geometry {
     int16 offset_wn;
 };
 
-constexpr Geometry kRowA = {180, 512, 0};
-constexpr Geometry kRowB = {240, 512, 180};
-constexpr Geometry kRowC = {380, 512, 420};
-constexpr Geometry kRowD = {600, 1024, 800};
-constexpr Geometry kRowE = {960, 1024, 1400};
-constexpr Geometry kRowF = {2048, 2048, 2360};
-constexpr Geometry kRows[] = {kRowA, kRowB, kRowC, kRowD, kRowE, kRowF};
+// The rows of the rate table, with where their windows start.
+struct Rows {
+    Geometry row[nr_geometry::kFrameCount];
+};
 
-// Exact rates first; rows A and B are reached by nothing else.
-Geometry SizeFrame_nfft(uint32 rate) {
-    switch (rate) {
-        case 6000: return kRowA;
-        case 8000: return kRowB;
-        case 10000: case 11025: case 12000: case 16000: return kRowC;
-        case 22000: case 22050: return kRowD;
-        case 32000: return kRowE;
-        case 44000: case 44100: return kRowF;
-        default: break;
-    }
-    if (rate > 44000) return kRowF;
-    if (rate > 30000) return kRowE;
-    if (rate > 20000) return kRowD;
-    return kRowC;
+constexpr Rows make_rows() {
+    Rows r{};
+    for (unsigned i = 0; i < nr_geometry::kFrameCount; ++i)
+        r.row[i] = {nr_geometry::kFrames[i].len, nr_geometry::kFrames[i].nfft,
+                    static_cast<int16>(nr_geometry::window_offset(i))};
+    return r;
 }
+
+constexpr Rows kRows = make_rows();
+static_assert(nr_geometry::largest_transform() <= SPSUBST_MAX_FRAME,
+              "every frame and transform fits the record");
+
+Geometry SizeFrame_nfft(uint32 rate) { return kRows.row[nr_geometry::row_for_rate(rate)]; }
 
 // Whether the record holds a row's geometry as Init leaves it. Frame,
 // Equalizer and Restore do nothing to any other record (never initialised,
 // destroyed, or overwritten), so that no call reaches outside its arrays.
 bool geometry_valid(const TSpectSubtract *it) {
-    for (const Geometry &g : kRows) {
+    for (const Geometry &g : kRows.row) {
         if (it->len == g.len && it->nfft == g.nfft && it->offset_wn == g.offset_wn &&
             it->lenHalf == g.len / 2 && it->wmax == g.nfft / 2 + 1 && it->FFTnRC.nfft == g.nfft)
             return true;

@@ -1,4 +1,6 @@
 // The suppressor's analysis windows, computed while the library is built.
+#include "exact.h"
+
 #include "spsubst_tables.h"
 
 #include "table_rules.h"
@@ -8,9 +10,8 @@ namespace {
 constexpr SpsubstTables make_tables() {
     SpsubstTables t{};
     unsigned at = 0;
-    constexpr unsigned kLengths[] = {180, 240, 380, 600, 960, 2048};
-    for (unsigned n : kLengths)
-        for (unsigned i = 0; i < n; ++i) t.win[at++] = nr_rules::hann(n, i);
+    for (const nr_geometry::Frame &f : nr_geometry::kFrames)
+        for (unsigned i = 0; i < f.len; ++i) t.win[at++] = nr_rules::hann(f.len, i);
     return t;
 }
 

@@ -3,12 +3,12 @@
 #ifndef SPSUBST_TABLES_H
 #define SPSUBST_TABLES_H
 
-/* Periodic Hann windows 0.5 - 0.5 cos(2 pi i / N) for the frame lengths
-   180, 240, 380, 600, 960 and 2048, stored one after another. */
-#define SPSUBST_WIN_ENTRIES 4408
+#include "geometry.h"
 
+/* Periodic Hann windows 0.5 - 0.5 cos(2 pi i / N), one for each frame
+   length of the rate table (geometry.h), stored one after another. */
 struct SpsubstTables {
-    float win[SPSUBST_WIN_ENTRIES];
+    float win[nr_geometry::kWindowEntries];
 };
 extern const SpsubstTables nr_spsubst_tables;
 

@@ -96,8 +96,8 @@ void check_range(const NrKernels *K, uint64_t first, uint64_t end, Tally *t) {
     for (uint64_t base = first; base < end; base += block) {
         const uint32 n = static_cast<uint32>(std::min<uint64_t>(block, end - base));
         for (uint32 i = 0; i < n; ++i) x[i] = float_of(static_cast<uint32_t>(base + i));
-        t->atan_redone += K->atan(x.data(), y.data(), n);
-        t->sincos_redone += K->sincos(x.data(), c.data(), s.data(), n);
+        t->atan_redone += K->atan_array(x.data(), y.data(), n);
+        t->sincos_redone += K->sincos_array(x.data(), c.data(), s.data(), n);
         Digest *digest = K == Nr_Kernels() ? &g_table[base >> 24] : nullptr;
         for (uint32 i = 0; i < n; ++i) {
             if (digest) {
@@ -254,8 +254,8 @@ void digest_range(uint64_t first, uint64_t end) {
     for (uint64_t base = first; base < end; base += block) {
         const uint32 n = static_cast<uint32>(std::min<uint64_t>(block, end - base));
         for (uint32 i = 0; i < n; ++i) x[i] = float_of(static_cast<uint32_t>(base + i));
-        K->atan(x.data(), y.data(), n);
-        K->sincos(x.data(), c.data(), s.data(), n);
+        K->atan_array(x.data(), y.data(), n);
+        K->sincos_array(x.data(), c.data(), s.data(), n);
         Digest &table = g_table[base >> 24], &fallbacks = g_parts[base >> 24];
         for (uint32 i = 0; i < n; ++i) {
             table.add(y[i]);

@@ -31,6 +31,7 @@ endif()
 target_include_directories(tarnwelnc_shared
                            PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/Src
                            PUBLIC $<BUILD_INTERFACE:${TNC_PUBLIC_INCLUDE}>)
+target_compile_definitions(tarnwelnc_shared PRIVATE TARNWELNC_BUILDING_DLL)
 target_link_libraries(tarnwelnc_shared PRIVATE m)
 target_link_options(tarnwelnc_shared PRIVATE LINKER:--no-undefined)
 set_target_properties(tarnwelnc_shared PROPERTIES
@@ -107,3 +108,18 @@ foreach(_pc tarnwelnc tarnwelnc-wav)
   configure_file(cmake/${_pc}.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${_pc}.pc @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${_pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endforeach()
+
+# An archive of the install tree: `cpack` in the build folder. On Windows a
+# ZIP to unpack anywhere: bin/test_wav.exe and libtarnwelnc.dll (the C and
+# C++ runtime linked in), the plugins under "Common Files/VST3" and
+# "Common Files/CLAP", the folders hosts search under Program Files.
+set(CPACK_PACKAGE_NAME tarnwelnc)
+set(CPACK_PACKAGE_VENDOR TarnwelNC)
+set(CPACK_PACKAGE_FILE_NAME tarnwelnc-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR})
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR TGZ)
+endif()
+include(CPack)

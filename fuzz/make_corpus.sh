@@ -34,3 +34,9 @@ samples() { printf '\x10\x00\xf0\xff\x00\x40\x00\xc0'; }  # four 16-bit samples
 # Cut inside the data chunk's header, and inside the fmt fields.
 { riff 44; chunk 'fmt ' 16; fmt 1 1 8000 16; printf 'data\x08'; } >"$out/truncated_data.wav"
 { riff 44; chunk 'fmt ' 16; u16 1; u16 1; } >"$out/truncated_fmt.wav"
+# An odd fmt size, with and without its pad byte; the writer must pad it.
+{ riff 49; chunk 'fmt ' 17; fmt 1 1 8000 16; printf '\x5a'; chunk data 8; samples; } >"$out/fmt17_unpadded.wav"
+{ riff 50; chunk 'fmt ' 17; fmt 1 2 8000 16; printf '\x5a\0'; chunk data 8; samples; } >"$out/fmt17_padded.wav"
+# RF64: ds64 first, the data size in it.
+{ printf 'RF64'; u32 4294967295; printf 'WAVE'; chunk ds64 28; u32 80; u32 0; u32 8; u32 0; u32 0; u32 0; u32 0
+  chunk 'fmt ' 16; fmt 1 1 8000 16; chunk data 4294967295; samples; } >"$out/rf64.wav"

@@ -2,13 +2,16 @@
 // exit statuses, and the shape and length of the files it writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
@@ -55,17 +58,17 @@ size_t count_of(const std::string &text, const std::string &part) {
 // A WAV file whose data chunk announces `announced` bytes (by default what
 // it holds), optionally followed by more chunks.
 Bytes wav(const Bytes &fmt, const std::vector<int16_t> &samples, int64_t announced = -1,
-          const Bytes &trailer = {}) {
+          const Bytes &trailer = {}, const Bytes &leader = {}) {
     Bytes data;
     append(data, "data");
     append_u32(data, announced < 0 ? static_cast<uint32_t>(2 * samples.size())
                                    : static_cast<uint32_t>(announced));
     append_samples(data, samples);
-    return riff({chunk("fmt ", fmt), data, trailer});
+    return riff({chunk("fmt ", fmt), leader, data, trailer});
 }
 
-Bytes mono8k(size_t n, int64_t announced = -1, const Bytes &trailer = {}) {
-    return wav(fmt_body(1, 1, 8000, 16), white_noise(n, 1000.0, 7), announced, trailer);
+Bytes mono8k(size_t n, int64_t announced = -1, const Bytes &trailer = {}, const Bytes &leader = {}) {
+    return wav(fmt_body(1, 1, 8000, 16), white_noise(n, 1000.0, 7), announced, trailer, leader);
 }
 
 // The banner lines the tool prints after the separator; the maker's notice
@@ -339,18 +342,137 @@ TEST(Output, FullDeviceEndsWithOneLineAndNoBanner) {
     }
 }
 
+std::vector<std::string> names_in(const std::string &dir) {
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // A file-size limit makes writes to a regular file fail part way: the
-// half-written file must not be left behind as a result.
+// half-written file must not be left behind as a result, and the file it
+// was to replace stays as it was.
 TEST(Output, FailedWriteLeavesNoPartialFile) {
     TempDir dir;
     const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
     write_file(in, mono8k(40000));
-    std::vector<std::string> shell{"-c", "trap '' XFSZ; ulimit -f 8; exec \"$@\"", "sh"};
-    for (const std::string &a : tool_command({"1", "-20", "0.95", "0.98", in, out})) shell.push_back(a);
-    const RunResult r = run("/bin/sh", shell, 30.0);
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_EQ(lines(r.out).back(), "Couldn't Write File");
-    EXPECT_FALSE(file_exists(out));
+    const Bytes earlier = mono8k(300);
+    for (bool existed : {false, true}) {
+        if (existed) write_file(out, earlier);
+        std::vector<std::string> shell{"-c", "trap '' XFSZ; ulimit -f 8; exec \"$@\"", "sh"};
+        for (const std::string &a : tool_command({"1", "-20", "0.95", "0.98", in, out})) shell.push_back(a);
+        const RunResult r = run("/bin/sh", shell, 30.0);
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_EQ(lines(r.out).back(), "Couldn't Write File");
+        EXPECT_EQ(file_exists(out), existed);
+        if (existed) EXPECT_EQ(read_file(out), earlier);
+        EXPECT_EQ(names_in(dir.dir()).size(), existed ? 2u : 1u);
+    }
+}
+
+// A file the user may not write is refused and kept, although the
+// temporary file beside it could be renamed over it.
+TEST(Output, ReadOnlyFileIsRefused) {
+    if (geteuid() == 0) GTEST_SKIP() << "the superuser may write any file";
+    TempDir dir;
+    const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
+    write_file(in, mono8k(1000));
+    write_file(out, mono8k(300));
+    ASSERT_EQ(chmod(out.c_str(), 0444), 0);
+    const RunResult r = tool({"1", "-20", "0.95", "0.98", in, out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Couldn't Write File\n");
+    EXPECT_EQ(read_file(out), mono8k(300));
+}
+
+// A symbolic link as output: its target gets the file, the link stays;
+// also a link to a name that does not exist yet.
+TEST(Output, SymbolicLinkIsFollowed) {
+    TempDir dir;
+    const std::string in = dir.path("in.wav");
+    write_file(in, mono8k(1000));
+    ASSERT_EQ(mkdir(dir.path("real").c_str(), 0700), 0);
+    write_file(dir.path("real/old.wav"), mono8k(300));
+    ASSERT_EQ(symlink("real/old.wav", dir.path("link.wav").c_str()), 0);
+    ASSERT_EQ(symlink(dir.path("real/new.wav").c_str(), dir.path("dangling.wav").c_str()), 0);
+    const RunResult ref = tool({"1", "-20", "0.95", "0.98", in, dir.path("ref.wav")});
+    ASSERT_EQ(ref.status, 0);
+    for (const char *name : {"link.wav", "dangling.wav"}) {
+        const RunResult r = tool({"1", "-20", "0.95", "0.98", in, dir.path(name)});
+        EXPECT_EQ(r.status, 0) << r.out;
+        struct stat st;
+        ASSERT_EQ(lstat(dir.path(name).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << name;
+    }
+    EXPECT_EQ(read_file(dir.path("real/old.wav")), read_file(dir.path("ref.wav")));
+    EXPECT_EQ(read_file(dir.path("real/new.wav")), read_file(dir.path("ref.wav")));
+    EXPECT_EQ(names_in(dir.path("real")), (std::vector<std::string>{"new.wav", "old.wav"}));
+}
+
+// The input comes from a pipe that is held open, so the tool is part way
+// through the file when the signal comes; it has made its temporary file.
+struct Stopped {
+    int wstatus = 0;
+    std::string out;
+};
+
+Stopped stop_part_way(const std::string &dir, const std::string &out, int sig) {
+    int in[2], text[2];
+    Stopped s;
+    if (pipe(in) != 0 || pipe(text) != 0) return s;
+    const pid_t pid = spawn(tool_command({"1", "-20", "0.95", "0.98", "/dev/stdin", out}), in[0],
+                            text[1], -1);
+    close(in[0]);
+    close(text[1]);
+    const Bytes head = mono8k(16000, 2 * 16000 * 60);  // announces a minute, holds two seconds
+    EXPECT_EQ(write(in[1], head.data(), head.size()), static_cast<ssize_t>(head.size()));
+    for (int i = 0; i < 2000; ++i) {
+        bool made = false;
+        for (const std::string &n : names_in(dir)) made = made || n.rfind(".out.wav.", 0) == 0;
+        if (made) break;
+        usleep(5000);
+    }
+    usleep(50 * 1000);  // into the blocks
+    kill(pid, sig);
+    waitpid(pid, &s.wstatus, 0);
+    close(in[1]);
+    char buf[4096];
+    for (ssize_t n; (n = read(text[0], buf, sizeof buf)) > 0;) s.out.append(buf, size_t(n));
+    close(text[0]);
+    return s;
+}
+
+// Stopped by a signal, the tool ends by that signal after the line
+// "Interrupted", and leaves nothing of the run: an earlier file under the
+// output's name stays as it was. SIGKILL can leave only a hidden file.
+TEST(Output, InterruptedRunLeavesNoResult) {
+    const Bytes earlier = mono8k(300);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+        for (bool existed : {false, true}) {
+            SCOPED_TRACE(std::string(strsignal(sig)) + (existed ? ", file existed" : ""));
+            TempDir dir;
+            const std::string out = dir.path("out.wav");
+            if (existed) write_file(out, earlier);
+            const Stopped s = stop_part_way(dir.dir(), out, sig);
+            ASSERT_TRUE(WIFSIGNALED(s.wstatus));
+            EXPECT_EQ(WTERMSIG(s.wstatus), sig);
+            EXPECT_EQ(file_exists(out), existed);
+            if (existed) EXPECT_EQ(read_file(out), earlier);
+            const std::vector<std::string> left = names_in(dir.dir());
+            if (sig == SIGKILL) {
+                ASSERT_EQ(left.size(), existed ? 2u : 1u);
+                EXPECT_EQ(left[0].rfind(".out.wav.", 0), 0u) << left[0];
+            } else {
+                EXPECT_EQ(left.size(), existed ? 1u : 0u);
+                EXPECT_EQ(lines(s.out).back(), "Interrupted") << s.out;
+                EXPECT_EQ(count_of(s.out, "Start process"), 1u) << s.out;
+            }
+        }
+    }
 }
 
 // ------------------------------------------------------ output lengths
@@ -397,6 +519,7 @@ struct DataCase {
     int64_t announced;  // -1: exactly what the file holds
     Bytes trailer;
     uint32_t out_samples;
+    Bytes leader = {};  // chunks between fmt and data
 };
 
 void PrintTo(const DataCase &c, std::ostream *os) { *os << c.name; }
@@ -408,13 +531,21 @@ TEST_P(DataExtent, OnlyAnnouncedDataIsProcessed) {
     const DataCase &c = GetParam();
     TempDir dir;
     const std::string in = dir.path("in.wav"), out = dir.path("out.wav");
-    write_file(in, mono8k(1000, c.announced, c.trailer));
+    write_file(in, mono8k(1000, c.announced, c.trailer, c.leader));
     const RunResult r = tool({"1", "-20", "0.95", "0.98", in, out});
     EXPECT_EQ(r.status, 0) << r.out;
     const Bytes o = read_file(out);
     ASSERT_EQ(o.size(), 56u + 2u * c.out_samples);
     EXPECT_EQ(read_u32(o, 52), 2u * c.out_samples);
     EXPECT_EQ(read_u32(o, 4), 48u + 2u * c.out_samples);
+
+    // The same file from a pipe, which cannot seek, gives the same bytes.
+    const Bytes file = read_file(in);
+    const std::string piped(file.begin(), file.end());
+    const RunResult p = run_tool({"1", "-20", "0.95", "0.98", "/dev/stdin", dir.path("piped.wav")},
+                                 30.0, &piped);
+    EXPECT_EQ(p.status, 0) << p.out;
+    EXPECT_EQ(read_file(dir.path("piped.wav")), o);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -424,7 +555,14 @@ INSTANTIATE_TEST_SUITE_P(
                     DataCase{"announced_part_only", 1200, {}, 600},
                     DataCase{"size_0_reads_to_end", 0, {}, 960},
                     DataCase{"size_all_ones_reads_to_end", 0xFFFFFFFF, {}, 960},
-                    DataCase{"file_ends_early", 4000, {}, 960}),
+                    DataCase{"file_ends_early", 4000, {}, 960},
+                    // Chunks before the data that only the byte search gets past.
+                    DataCase{"overlong_chunk_before_data", -1, {}, 960, [] {
+                                 Bytes junk = chunk("JUNK", Bytes(8, 0x11));
+                                 junk[4] = 0xE8;  // claims 1000 bytes
+                                 junk[5] = 0x03;
+                                 return junk;
+                             }()}),
     [](const testing::TestParamInfo<DataCase> &i) { return i.param.name; });
 
 // The output header copies the input's fmt fields as found (a made-up byte

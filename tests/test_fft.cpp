@@ -14,7 +14,11 @@
 
 namespace {
 
-const uint32 kSizes[] = {256, 512, 1024, 2048};
+std::vector<uint32> fft_sizes() {
+    std::vector<uint32> sizes;
+    for (unsigned i = 0; i < nr_geometry::kFftCount; ++i) sizes.push_back(nr_geometry::fft_size(i));
+    return sizes;
+}
 
 TFFTnRC make_fft(uint32 n) {
     TFFTnRC f;
@@ -135,13 +139,12 @@ TEST_P(FftSizes, RoundTripReturnsTheFrame) {
     for (uint32 i = 0; i < n; ++i) EXPECT_NEAR(y[i], x[i], 30000.0f * 2e-6f) << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(AllSizes, FftSizes, ::testing::ValuesIn(kSizes));
+INSTANTIATE_TEST_SUITE_P(AllSizes, FftSizes, ::testing::ValuesIn(fft_sizes()));
 
 TEST(FftTables, CosineSegmentsRunFromOneToExactZero) {
-    const uint32 offsets[] = {0, 65, 194, 451};
-    for (int s = 0; s < 4; ++s) {
-        const uint32 n = kSizes[s];
-        const float *C = m_arCosTable32f + offsets[s];
+    for (unsigned s = 0; s < nr_geometry::kFftCount; ++s) {
+        const uint32 n = nr_geometry::fft_size(s);
+        const float *C = m_arCosTable32f + nr_geometry::cos_offset(s);
         EXPECT_EQ(C[0], 1.0f);
         EXPECT_EQ(C[n / 4], 0.0f);
         EXPECT_EQ(C[n / 8], 0.70710677f);

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "FFTnrc.h"
+#include "geometry.h"
 #include "kernels/kernels.h"
 #include "spsubst.h"
 #include "test_support.h"
@@ -90,7 +91,8 @@ std::vector<std::vector<float>> awkward_frames(uint32 n) {
 TEST(KernelPaths, FftAndConversionsGiveTheSameBits) {
     VECTOR_TABLES_OR_SKIP(tables);
     for (const NrKernels *K : tables) {
-    for (uint32 n : {256u, 512u, 1024u, 2048u}) {
+    for (unsigned size = 0; size < nr_geometry::kFftCount; ++size) {
+        const uint32 n = nr_geometry::fft_size(size);
         TFFTnRC f;
         FFTnRC_Init(&f, n);
         for (const std::vector<float> &x : awkward_frames(n)) {
@@ -221,8 +223,8 @@ TEST(KernelPaths, TranscendentalsMatchTheCLibrary) {
     const uint32 count = Nr_AvailableKernels(tables);
     for (uint32 t = 0; t < count; ++t) {
         std::vector<float> y(n), c(n), s(n);
-        tables[t]->atan(x.data(), y.data(), n);
-        tables[t]->sincos(x.data(), c.data(), s.data(), n);
+        tables[t]->atan_array(x.data(), y.data(), n);
+        tables[t]->sincos_array(x.data(), c.data(), s.data(), n);
         size_t bad = 0;
         for (uint32 i = 0; i < n; ++i) {
             const double d = x[i];

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -93,6 +94,22 @@ struct HeaderCase {
     uint32_t fmt_size = 16;
 };
 
+// An RF64 file: riff() with its first four bytes and size replaced.
+Bytes rf64(const std::vector<Bytes> &chunks) {
+    Bytes b = riff(chunks);
+    std::copy_n("RF64", 4, b.begin());
+    set_u32(b, 4, 0xFFFFFFFF);
+    return b;
+}
+
+// A ds64 chunk announcing `data` bytes, with `extra` bytes of table.
+Bytes ds64(uint64_t data, size_t extra = 0) {
+    Bytes body(24 + 4 + extra, 0);
+    set_u32(body, 8, static_cast<uint32_t>(data));
+    set_u32(body, 12, static_cast<uint32_t>(data >> 32));
+    return chunk("ds64", body);
+}
+
 // Every file that loads carries the same fmt fields and ends with kDataChunk;
 // the stream must then stand at its body.
 std::vector<HeaderCase> header_cases() {
@@ -137,6 +154,13 @@ std::vector<HeaderCase> header_cases() {
          false},
         {"HugeFact", riff({fmt_chunk(), chunk_sized("fact", 0xFFFFFFFF, huge), kDataChunk}), false},
         {"HugeChunkNoData", riff({fmt_chunk(), chunk_sized("JUNK", 0xFFFFFFFF, huge)}), false},
+        {"Rf64", rf64({ds64(kAudio.size()), fmt_chunk(), chunk_sized("data", 0xFFFFFFFF, kAudio)}),
+         true},
+        {"Rf64ClassicDataSize", rf64({ds64(99), fmt_chunk(), kDataChunk}), true},
+        {"Rf64OddDs64Unpadded", rf64({ds64(kAudio.size(), 1), fmt_chunk(),
+                                      chunk_sized("data", 0xFFFFFFFF, kAudio)}), true},
+        {"Rf64WithoutDs64", rf64({fmt_chunk(), kDataChunk}), false},
+        {"Rf64ShortDs64", rf64({chunk("ds64", Bytes(16)), fmt_chunk(), kDataChunk}), false},
     };
 }
 
@@ -156,7 +180,7 @@ TEST_P(HeaderRead, LoadsTheRealDataChunkOrRefuses) {
     EXPECT_EQ(r.h.ByteRate, 32000u);
     EXPECT_EQ(r.h.BlockAlign, 4);
     EXPECT_EQ(r.h.BitsPerSample, 16);
-    EXPECT_EQ(r.h.DataSize, kAudio.size());
+    EXPECT_EQ(r.h.DataBytes(), kAudio.size());
     EXPECT_EQ(r.rest, kAudio);
 }
 
@@ -238,6 +262,52 @@ TEST(HeaderWrite, Fmt18AddsTwoZeroBytesAndReadsBack) {
     EXPECT_EQ(r.pos, 58);
     EXPECT_EQ(r.h.SubChunk_fmtSize, 18u);
     EXPECT_EQ(r.h.DataSize, 1920u);
+}
+
+// An odd fmt size is followed by a pad byte, which the RIFF size counts;
+// 16 and 18 are as they always were.
+TEST(HeaderWrite, OddFmtGetsAPadByte) {
+    for (uint64_t fmt : {16u, 17u, 18u, 19u, 21u}) {
+        SCOPED_TRACE(fmt);
+        const Bytes h = saved_header(stereo_header(fmt, 8));
+        const size_t padded = fmt + (fmt & 1);
+        ASSERT_EQ(h.size(), 40 + padded);
+        EXPECT_EQ(Bytes(h.begin() + 20 + padded, h.begin() + 24 + padded), text("fact"));
+        EXPECT_EQ(strict_layout_error(cat({h, Bytes(8, 1)})), "");
+        const Loaded r = load(cat({h, Bytes(8, 1)}));
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.h.SubChunk_fmtSize, fmt);
+        EXPECT_EQ(r.pos, static_cast<long>(h.size()));
+    }
+}
+
+// A data size past 32 bits makes an RF64 header: ds64 first with the RIFF
+// and data sizes, both 32-bit sizes 0xFFFFFFFF. Its length is what
+// HeaderBytes says, and it reads back.
+TEST(HeaderWrite, Rf64PastFourGigabytes) {
+    const uint64_t data = 5000000000;
+    WAV_HEADER out = stereo_header(19, 0xFFFFFFFF);
+    out.DataSize64 = data;
+    const Bytes h = saved_header(out);
+    ASSERT_EQ(h.size(), out.HeaderBytes());
+    ASSERT_EQ(h.size(), 56u + 3 + 1 + 36);
+    EXPECT_EQ(Bytes(h.begin(), h.begin() + 4), text("RF64"));
+    EXPECT_EQ(read_u32(h, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(Bytes(h.begin() + 12, h.begin() + 16), text("ds64"));
+    EXPECT_EQ(read_u32(h, 16), 28u);
+    EXPECT_EQ(read_u64(h, 20), h.size() - 8 + data);
+    EXPECT_EQ(read_u64(h, 28), data);
+    EXPECT_EQ(read_u32(h, h.size() - 4), 0xFFFFFFFFu);
+
+    const Loaded r = load(cat({h, Bytes(16, 7)}));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.h.DataSize, 0xFFFFFFFFu);
+    EXPECT_EQ(r.h.DataBytes(), data);
+    EXPECT_EQ(r.pos, static_cast<long>(h.size()));
+
+    // The same record with a 32-bit size again is a classic header.
+    out.DataSize = 1920;
+    EXPECT_EQ(saved_header(out).size(), 60u);
 }
 
 // ---------------------------------------------------------- whole file
@@ -409,12 +479,21 @@ int run_with_memory_cap(long headroom, const std::function<int()> &body) {
 TEST_F(WholeFile, HugeAnnouncedDataSizeAllocatesOnlyWhatIsThere) {
     Bytes bytes = wav(fmt_body(1, 1, 8000, 16), Bytes(200, 0));
     set_u32(bytes, 40, 0xFFFFFFFF);
-    const std::string path = file(bytes);
-    EXPECT_EQ(run_with_memory_cap(1L << 30, [&] {
-                  const Opened o = open_all(path);
-                  return o.result == 1 && o.frames == 100 ? 0 : 1;
-              }),
-              0);
+    const std::string paths[] = {
+        file(bytes, "classic.wav"),
+        // RF64 announcing 2^62 bytes.
+        file(rf64({ds64(uint64_t(1) << 62), chunk("fmt ", fmt_body(1, 1, 8000, 16)),
+                   chunk_sized("data", 0xFFFFFFFF, Bytes(200, 0))}),
+             "rf64.wav"),
+    };
+    for (const std::string &path : paths) {
+        EXPECT_EQ(run_with_memory_cap(1L << 30, [&] {
+                      const Opened o = open_all(path);
+                      return o.result == 1 && o.frames == 100 ? 0 : 1;
+                  }),
+                  0)
+            << path;
+    }
 }
 
 int open_fds() {

@@ -1,9 +1,12 @@
 #include "wav.h"
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -66,13 +69,25 @@ uint16_t le16(const unsigned char *b) {
     return static_cast<uint16_t>(b[0] | b[1] << 8);
 }
 
-// A stream with a known end, so that every skip can be checked against it.
-// Skips are forward only and counted in 64 bits.
+uint64_t le64(const unsigned char *b) { return le32(b) | static_cast<uint64_t>(le32(b + 4)) << 32; }
+
+// A stream read chunk by chunk. A seekable one has a known end, so that
+// every skip can be checked against it. One that cannot seek (a pipe) is
+// read forward only, and the bytes read since a mark are kept, so that the
+// reader can still step back to the mark; skips read. Skips are forward
+// only and counted in 64 bits.
 class ChunkReader {
 public:
     explicit ChunkReader(FILE *f) : f_(f) {
         const off_t start = ftello(f_);
-        if (start < 0 || fseeko(f_, 0, SEEK_END) != 0) unknown_format();
+        if (start < 0) {
+            // Positions count from the start of the file, where the caller
+            // promised the stream stands.
+            seekable_ = false;
+            end_ = UINT64_MAX;
+            return;
+        }
+        if (fseeko(f_, 0, SEEK_END) != 0) unknown_format();
         const off_t end = ftello(f_);
         if (end < 0 || fseeko(f_, start, SEEK_SET) != 0) unknown_format();
         pos_ = static_cast<uint64_t>(start);
@@ -82,18 +97,61 @@ public:
     uint64_t pos() const { return pos_; }
     uint64_t left() const { return pos_ < end_ ? end_ - pos_ : 0; }
 
-    bool read(void *dst, size_t n) {
-        const size_t got = std::fread(dst, 1, n, f_);
-        pos_ += got;
-        return got == n;
+    size_t read_upto(void *dst, size_t n) {
+        if (seekable_) {
+            const size_t got = std::fread(dst, 1, n, f_);
+            pos_ += got;
+            return got;
+        }
+        unsigned char *out = static_cast<unsigned char *>(dst);
+        size_t done = 0;
+        if (pos_ < got_) {  // replay what was kept
+            const size_t from = static_cast<size_t>(pos_ - kept_from_);
+            done = std::min(n, kept_.size() - from);
+            std::memcpy(out, kept_.data() + from, done);
+        }
+        const size_t fresh = done < n ? std::fread(out + done, 1, n - done, f_) : 0;
+        keep(out + done, fresh);
+        done += fresh;
+        pos_ += done;
+        return done;
     }
+    bool read(void *dst, size_t n) { return read_upto(dst, n) == n; }
     bool skip(uint64_t n) {
-        if (n > left()) return false;
-        return seek(pos_ + n);
+        if (seekable_) return n <= left() && seek(pos_ + n);
+        unsigned char buf[4096];
+        while (n > 0) {
+            const size_t part = n < sizeof buf ? static_cast<size_t>(n) : sizeof buf;
+            if (!read(buf, part)) return false;
+            n -= part;
+        }
+        return true;
     }
+    // A pipe steps back only as far as the bytes kept since the mark.
     bool seek(uint64_t to) {
+        if (!seekable_) {
+            if (to < kept_from_) return false;
+            if (to <= got_) {
+                pos_ = to;
+                return true;
+            }
+            return pos_ <= got_ && (pos_ = got_, skip(to - got_));
+        }
         if (fseeko(f_, static_cast<off_t>(to), SEEK_SET) != 0) return false;
         pos_ = to;
+        return true;
+    }
+    // Bytes before `at` are no longer needed.
+    void mark(uint64_t at) {
+        if (seekable_ || at <= kept_from_ || at > got_) return;
+        kept_.erase(kept_.begin(), kept_.begin() + static_cast<long>(at - kept_from_));
+        kept_from_ = at;
+    }
+    // Hands the bytes read ahead of the position back to the stream.
+    bool unread_ahead() {
+        if (seekable_) return true;
+        for (uint64_t p = got_; p > pos_; --p)
+            if (std::ungetc(kept_[static_cast<size_t>(p - 1 - kept_from_)], f_) == EOF) return false;
         return true;
     }
 
@@ -110,14 +168,37 @@ public:
         expect(b, 2);
         return le16(b);
     }
+    uint64_t expect_u64() {
+        unsigned char b[8];
+        expect(b, 8);
+        return le64(b);
+    }
     void expect_skip(uint64_t n) {
         if (!skip(n)) unknown_format();
     }
 
 private:
+    // What a pipe keeps of the bytes since the mark; past that, the oldest
+    // are dropped, and stepping back to them fails.
+    static constexpr size_t kKeep = 16u << 20;
+
+    void keep(const unsigned char *b, size_t n) {
+        kept_.insert(kept_.end(), b, b + n);
+        got_ += n;
+        if (kept_.size() > kKeep) {
+            const size_t drop = kept_.size() - kKeep / 2;
+            kept_.erase(kept_.begin(), kept_.begin() + static_cast<long>(drop));
+            kept_from_ += drop;
+        }
+    }
+
     FILE *f_;
+    bool seekable_ = true;
     uint64_t pos_ = 0;
     uint64_t end_ = 0;
+    // Pipe only: bytes [kept_from_, got_) of the file, got_ read so far.
+    std::vector<unsigned char> kept_;
+    uint64_t kept_from_ = 0, got_ = 0;
 };
 
 // After a chunk of odd size the next identifier may follow a pad byte (as
@@ -129,8 +210,11 @@ private:
 bool read_id_after_odd_chunk(ChunkReader &r, char *id, const char *wanted) {
     unsigned char b[5];
     const uint64_t start = r.pos();
-    if (r.left() < 5) return r.read(id, 4);
-    if (!r.read(b, 5)) return false;
+    const size_t got = r.read_upto(b, r.left() < 5 ? 4 : 5);
+    if (got < 5) {
+        std::memcpy(id, b, 4);
+        return got == 4;
+    }
     const unsigned char *padded = b + 1, *unpadded = b;
     const unsigned char *chosen;
     if (same_id(reinterpret_cast<const char *>(padded), wanted))
@@ -206,7 +290,7 @@ void put16(unsigned char *b, uint16_t v) {
 
 WAV_HEADER::WAV_HEADER()
     : SubChunk_fmtSize(0), AudioFormat(0), Channels(0), SampleRate(0), ByteRate(0),
-      BlockAlign(0), BitsPerSample(0), DataSize(0) {}
+      BlockAlign(0), BitsPerSample(0), DataSize(0), DataSize64(0) {}
 
 WAV_HEADER::WAV_HEADER(const WAV_HEADER &H) = default;
 WAV_HEADER::~WAV_HEADER() = default;
@@ -216,12 +300,26 @@ void WAV_HEADER::LoadFromFile(FILE *file) {
     ChunkReader r(file);
     char id[4];
     r.expect(id, 4);
-    if (!same_id(id, "RIFF")) unknown_format();
+    // RF64 (and its successor BW64) is RIFF with 64-bit sizes in a ds64
+    // chunk, which comes first.
+    const bool rf64 = same_id(id, "RF64") || same_id(id, "BW64");
+    if (!rf64 && !same_id(id, "RIFF")) unknown_format();
     r.expect_skip(4);  // the RIFF size is not trusted
     r.expect(id, 4);
     if (!same_id(id, "WAVE")) unknown_format();
 
-    r.expect(id, 4);
+    uint64_t ds64_data = 0;
+    bool odd = false;
+    if (rf64) {
+        r.expect(id, 4);
+        const uint32_t ds64_size = r.expect_u32();
+        if (!same_id(id, "ds64") || ds64_size < 24) unknown_format();
+        r.expect_skip(8);  // RIFF size
+        ds64_data = r.expect_u64();
+        r.expect_skip(ds64_size - 16);  // sample count, table
+        odd = (ds64_size & 1u) != 0;
+    }
+    if (!(odd ? read_id_after_odd_chunk(r, id, "fmt ") : r.read(id, 4))) unknown_format();
     if (same_id(id, "LIST")) {
         const uint32_t list_size = r.expect_u32();
         r.expect_skip(list_size);
@@ -242,24 +340,65 @@ void WAV_HEADER::LoadFromFile(FILE *file) {
     r.expect_skip(SubChunk_fmtSize - 16);
 
     const uint64_t after_fmt = r.pos();
-    if (walk_to_data(r, (SubChunk_fmtSize & 1u) != 0, &DataSize)) return;
-    if (!r.seek(after_fmt)) unknown_format();
-    DataSize = search_data_bytewise(r);
+    r.mark(after_fmt);
+    if (!walk_to_data(r, (SubChunk_fmtSize & 1u) != 0, &DataSize)) {
+        if (!r.seek(after_fmt)) unknown_format();
+        DataSize = search_data_bytewise(r);
+    }
+    DataSize64 = rf64 && DataSize == 0xFFFFFFFFu ? ds64_data : 0;
+    if (!r.unread_ahead()) unknown_format();
+}
+
+uint64_t WAV_HEADER::DataBytes() const {
+    return DataSize == 0xFFFFFFFFu && DataSize64 != 0 ? DataSize64 : DataSize;
+}
+
+namespace {
+
+bool is_rf64(const WAV_HEADER &h) { return h.DataSize == 0xFFFFFFFFu && h.DataSize64 != 0; }
+uint64_t fmt_extension(const WAV_HEADER &h) {
+    return h.SubChunk_fmtSize > 16 ? h.SubChunk_fmtSize - 16 : 0;
+}
+// A chunk of odd size is followed by a pad byte. (A size below 16 still
+// carries 16 bytes of fields, and so no pad.)
+uint64_t fmt_pad(const WAV_HEADER &h) { return h.SubChunk_fmtSize > 16 ? h.SubChunk_fmtSize & 1u : 0; }
+const uint32_t kDs64Size = 28;  // RIFF size, data size, sample count, empty table
+
+}  // namespace
+
+uint64_t WAV_HEADER::HeaderBytes() const {
+    return 56 + fmt_extension(*this) + fmt_pad(*this) + (is_rf64(*this) ? 8 + kDs64Size : 0);
 }
 
 void WAV_HEADER::SaveToFile(FILE *file) {
-    const uint64_t extension = SubChunk_fmtSize > 16 ? SubChunk_fmtSize - 16 : 0;
-    unsigned char head[36];
-    std::memcpy(head, "RIFF", 4);
-    put32(head + 4, static_cast<uint32_t>(SubChunk_fmtSize + DataSize + 32));
-    std::memcpy(head + 8, "WAVEfmt ", 8);
-    put32(head + 16, static_cast<uint32_t>(SubChunk_fmtSize));
-    put16(head + 20, AudioFormat);
-    put16(head + 22, Channels);
-    put32(head + 24, SampleRate);
-    put32(head + 28, ByteRate);
-    put16(head + 32, BlockAlign);
-    put16(head + 34, BitsPerSample);
+    const uint64_t extension = fmt_extension(*this) + fmt_pad(*this);
+    const bool rf64 = is_rf64(*this);
+    unsigned char ds64[8 + kDs64Size] = {};
+    if (rf64) {
+        // As in the classic header: the file's length less 8 once
+        // DataSize64 bytes of samples follow.
+        const uint64_t riff = HeaderBytes() - 8 + DataSize64;
+        std::memcpy(ds64, "ds64", 4);
+        put32(ds64 + 4, kDs64Size);
+        put32(ds64 + 8, static_cast<uint32_t>(riff));
+        put32(ds64 + 12, static_cast<uint32_t>(riff >> 32));
+        put32(ds64 + 16, static_cast<uint32_t>(DataSize64));
+        put32(ds64 + 20, static_cast<uint32_t>(DataSize64 >> 32));
+        // The sample count stays 0, as the fact chunk's; the table is empty.
+    }
+    unsigned char head[12];
+    std::memcpy(head, rf64 ? "RF64" : "RIFF", 4);
+    put32(head + 4, rf64 ? 0xFFFFFFFFu : static_cast<uint32_t>(SubChunk_fmtSize + fmt_pad(*this) + DataSize + 32));
+    std::memcpy(head + 8, "WAVE", 4);
+    unsigned char fmt[24];
+    std::memcpy(fmt, "fmt ", 4);
+    put32(fmt + 4, static_cast<uint32_t>(SubChunk_fmtSize));
+    put16(fmt + 8, AudioFormat);
+    put16(fmt + 10, Channels);
+    put32(fmt + 12, SampleRate);
+    put32(fmt + 16, ByteRate);
+    put16(fmt + 20, BlockAlign);
+    put16(fmt + 22, BitsPerSample);
 
     unsigned char tail[20];
     std::memcpy(tail, "fact", 4);
@@ -269,7 +408,9 @@ void WAV_HEADER::SaveToFile(FILE *file) {
     put32(tail + 16, DataSize);
 
     // Write errors stay on the stream for the caller's ferror().
-    if (std::fwrite(head, 1, sizeof head, file) != sizeof head) return;
+    if (std::fwrite(head, 1, 12, file) != 12) return;
+    if (rf64 && std::fwrite(ds64, 1, sizeof ds64, file) != sizeof ds64) return;
+    if (std::fwrite(fmt, 1, sizeof fmt, file) != sizeof fmt) return;
     if (!write_zeros(file, extension)) return;
     std::fwrite(tail, 1, sizeof tail, file);
 }
@@ -296,7 +437,9 @@ char WAV_HEADER::openAll(const char *file_name, unsigned int *num_Samples, short
     const uint64_t sample_bytes = pcm ? 2 : 1;
     const uint64_t frame_bytes = sample_bytes * Channels;
     const off_t here = ftello(f);
-    uint64_t frames = DataSize / BlockAlign;
+    // No more than *num_Samples can count (which also keeps the byte counts
+    // below from overflowing for an RF64 size of up to 64 bits).
+    uint64_t frames = std::min<uint64_t>(DataBytes() / BlockAlign, UINT_MAX);
     if (here >= 0 && fseeko(f, 0, SEEK_END) == 0) {
         const off_t end = ftello(f);
         const uint64_t held = end > here ? static_cast<uint64_t>(end - here) : 0;

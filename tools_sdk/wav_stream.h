@@ -5,6 +5,9 @@
    and written by the WAV module (WAV_HEADER::LoadFromFile, SaveToFile), so
    a writer given the format a reader found repeats the input's format
    fields with the module's fixed header shape (RIFF, fmt, fact, data).
+   Data that does not fit the header's 32-bit sizes is written as RF64 (a
+   ds64 chunk first), and RF64 files are read. The reader also takes a
+   stream that cannot seek (a pipe, standard input).
    Samples are little-endian 16-bit, interleaved, channel 0 first. */
 #ifndef TOOLS_SDK_WAV_STREAM_H
 #define TOOLS_SDK_WAV_STREAM_H
@@ -24,7 +27,8 @@ typedef struct TWavFormat {
     uint32_t byte_rate;
     uint16_t block_align;   /* bytes per sample frame */
     uint16_t bits;          /* bits per sample */
-    uint32_t data_size;     /* the data chunk's size as announced */
+    uint32_t data_size;     /* the data chunk's size as announced (0xFFFFFFFF in RF64) */
+    uint64_t data_bytes;    /* the same in 64 bits: an RF64 file's ds64 value */
 } TWavFormat;
 
 typedef struct TWavReader {
@@ -52,18 +56,23 @@ typedef struct TWavWriter {
     TWavFormat format;
     uint64_t frames;        /* sample frames written */
     int failed;
+    int rf64;               /* the header written last is RF64 */
 } TWavWriter;
 
 /* Writes a header announcing `frames` sample frames of `format` at the
-   file's position. Returns 1, or 0 when the write failed. */
-int WavWriter_Begin(TWavWriter *w, FILE *file, const TWavFormat *format, uint32_t frames);
+   file's position: RF64 when their size does not fit the data chunk's 32
+   bits. Returns 1, or 0 when the write failed. */
+int WavWriter_Begin(TWavWriter *w, FILE *file, const TWavFormat *format, uint64_t frames);
 /* Appends whole sample frames; returns 1, or 0 when the write failed. */
 int WavWriter_Write16(TWavWriter *w, const int16_t *samples, size_t frames);
-/* Sample frames that still fit the header's 32-bit sizes. */
+/* Sample frames the writer can still take. */
 uint64_t WavWriter_Room(const TWavWriter *w);
 /* Flushes, then rewrites the header with the frames written where the file
-   can be repositioned (a pipe keeps the provisional one). Returns 1 when
-   everything reached the file; the caller closes it. */
+   can be repositioned (a pipe keeps the provisional one): the classic header
+   when they fit its 32-bit sizes, else RF64. When that form differs from
+   the provisional header's, the samples of a regular file are moved to make
+   room (a copy of the whole data). Returns 1 when everything reached the
+   file; the caller closes it. */
 int WavWriter_Finish(TWavWriter *w);
 
 #ifdef __cplusplus

@@ -1,5 +1,7 @@
 // The choice of kernels, made once from what the build holds and what the
 // processor can run.
+#include "../exact.h"
+
 #include "kernels.h"
 
 namespace nr_plain {

@@ -11,6 +11,8 @@
 // RN_float(RN_double(f(x))) unless f(x) lies within the error of a point
 // where the double rounding flips; bench/exhaustive_trig.cpp checks on every
 // float input that none does, and compares the results with the C library.
+#include "../exact.h"
+
 #include <stdint.h>
 #include <string.h>
 

@@ -1,5 +1,7 @@
 // The kernels for x86-64 processors with AVX2 (compiled with -mavx2 and
 // without FMA; chosen at run time only where the processor has AVX2).
+#include "../exact.h"
+
 #include <immintrin.h>
 
 #include "kernels.h"

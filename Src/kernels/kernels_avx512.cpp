@@ -2,7 +2,19 @@
 // a vector over bins and samples, the transform's points as with AVX2.
 // Without FMA contraction, as everywhere; chosen at run time only where the
 // processor has these extensions.
+#include "../exact.h"
+
+// GCC 12's AVX-512 intrinsics start some vectors from a deliberately
+// uninitialised value (_mm512_undefined_*), and warn about it wherever they
+// are inlined; the warning is about the header, not this code.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
 
 #include "kernels.h"
 

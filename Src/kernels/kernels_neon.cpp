@@ -1,4 +1,6 @@
 // The kernels for aarch64 NEON, which every aarch64 processor has.
+#include "../exact.h"
+
 #include <arm_neon.h>
 
 #include "kernels.h"

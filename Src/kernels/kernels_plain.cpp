@@ -1,5 +1,7 @@
 // The plain kernels: one value (or one complex point) at a time. They are
 // the reference the vector kernels are held to, and run on every processor.
+#include "../exact.h"
+
 #include "kernels.h"
 
 namespace nr_plain {

@@ -1,5 +1,7 @@
 // The kernels for WebAssembly SIMD128 (compiled with -msimd128; a build
 // either has them or runs the plain kernels only).
+#include "../exact.h"
+
 #include <wasm_simd128.h>
 
 #include "kernels.h"

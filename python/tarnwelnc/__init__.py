@@ -81,11 +81,16 @@ def _check_channels(channels):
     return int(channels)
 
 
+def _check_format(rate, channels):
+    """(rate, channels), checked."""
+    return check_rate(rate), _check_channels(channels)
+
+
 def _clean_frames(read, write, rate, channels, dtype, params):
     """Frames from read(count), (frames, channels) arrays of dtype, cleaned
     on two threads into write(frames); returns the frames read. The output
     lines up with the input and is as long, as denoise() gives it."""
-    rate, channels = check_rate(rate), _check_channels(channels)
+    rate, channels = _check_format(rate, channels)
     return _core.clean(read, write, rate, channels, *params,
                        as_float=np.dtype(dtype) == np.float32)
 

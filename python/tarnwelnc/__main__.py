@@ -21,8 +21,10 @@ def main(argv=None):
     try:
         denoise_file(args.input, args.output, **parameters(args))
     except (OSError, ValueError, TypeError, RuntimeError, ImportError) as e:
-        # soundfile's errors are RuntimeErrors that name the file.
-        print(f"tarnwelnc: {e}", file=sys.stderr)
+        # soundfile's errors are RuntimeErrors that name the file; those
+        # about the output already say "cannot write OUT: why".
+        text = e.strerror if isinstance(e, OSError) and e.strerror and not e.filename else e
+        print(f"tarnwelnc: {text}", file=sys.stderr)
         return 1
     return 0
 

@@ -7,7 +7,9 @@ One task per file: SRC_DIR/a/b.wav becomes DST_DIR/a/b.wav, same format.
 Workers open the files by the same absolute paths, so on several machines
 both folders must be on a shared file system, and every worker needs this
 package. Files whose output already exists are skipped; outputs appear
-whole or not at all, so a run that was stopped can simply be run again.
+whole or not at all, so a run that was stopped can simply be run again (it
+first removes the hidden temporary files a killed run left in DST_DIR; do
+not run two batches into the same DST_DIR at once).
 Failed files are named on standard error as they fail, and the rest go on;
 a summary ends the run. Exit status 0 when no file failed, 1 otherwise,
 2 for bad arguments.
@@ -35,6 +37,22 @@ def find_audio(src):
             if not name.startswith(".") and name.lower().endswith(AUDIO_SUFFIXES):
                 found.append(os.path.relpath(os.path.join(folder, name), src))
     return sorted(found)
+
+
+def remove_partial_files(dst):
+    """Removes what killed runs left in the dst tree: the hidden temporary
+    files denoise_file writes beside its outputs (their pattern only).
+    Returns how many."""
+    from ._files import PARTIAL_PATTERN
+
+    removed = 0
+    for folder, _, files in os.walk(dst):
+        for name in files:
+            if PARTIAL_PATTERN.match(name):
+                with contextlib.suppress(FileNotFoundError):
+                    os.remove(os.path.join(folder, name))
+                    removed += 1
+    return removed
 
 
 def clean_one(src, dst, **params):
@@ -103,6 +121,12 @@ def main(argv=None):
               file=sys.stderr)
         return 2
 
+    # A run that was killed left its temporary files; two runs into the
+    # same folder at once are not supported.
+    removed = remove_partial_files(args.dst)
+    if removed:
+        print(f"tarnwelnc.batch: removed {removed} unfinished file(s) of an earlier run",
+              file=sys.stderr)
     files = find_audio(args.src)
     todo = [rel for rel in files if not os.path.exists(os.path.join(args.dst, rel))]
     skipped = len(files) - len(todo)

@@ -49,10 +49,18 @@ def test_batch_on_a_local_cluster_matches_denoise_file(tmp_path):
                      for d, _, names in os.walk(dst) for f in names)
     assert outputs == sorted(rel for rel, *_ in FILES)  # no partial files
 
-    # A second run does only what is left: the broken file.
+    # A second run does only what is left: the broken file. It first removes
+    # the temporary files a killed run would have left, and nothing else.
+    stale = dst / "studio" / f".broken.wav.{'0123abcd' * 4}.part"
+    stale.write_bytes(b"RIFF")
+    others = [dst / "studio" / ".notes.part", dst / "studio" / "take.part"]
+    for other in others:
+        other.write_bytes(b"mine")
     done = subprocess.run(BATCH + args, capture_output=True, text=True, timeout=300)
     assert done.returncode == 1
     assert "files: 20 (0 cleaned, 19 already done, 1 failed)" in done.stdout
+    assert "removed 1 unfinished file" in done.stderr
+    assert not stale.exists() and all(other.exists() for other in others)
 
 
 def test_batch_refuses_an_output_inside_the_input(tmp_path):

@@ -1,7 +1,9 @@
 """denoise_file() and `python3 -m tarnwelnc` on real files."""
 import os
+import stat
 import subprocess
 import sys
+import threading
 
 import numpy as np
 import pytest
@@ -64,7 +66,9 @@ def test_command_line(tmp_path):
     for args, words in [
         ([str(tmp_path / "broken.wav"), str(tmp_path / "x.wav")], "broken.wav"),
         ([str(tmp_path / "missing.wav"), str(tmp_path / "x.wav")], "missing.wav"),
-        ([str(src), str(tmp_path / "no-such-folder" / "x.wav")], "no-such-folder"),
+        ([str(src), str(tmp_path / "no-such-folder" / "x.wav")],
+         "tarnwelnc: cannot write " + str(tmp_path / "no-such-folder" / "x.wav") +
+         ": No such file or directory"),
         ([str(src), str(src)], "names the input"),
         ([str(src), str(tmp_path / "x.wav"), "--adaptation", "1"], "adaptation"),
     ]:
@@ -83,3 +87,51 @@ def test_files_of_unsupported_shape_are_refused(tmp_path):
     with pytest.raises(ValueError, match="rate"):
         tarnwelnc.denoise_file(tmp_path / "slow.wav", tmp_path / "o2.wav")
     assert sorted(os.listdir(tmp_path)) == ["slow.wav", "wide.wav"]
+
+
+def test_special_output_paths(tmp_path):
+    x = noisy(8000, 1.0, 1)
+    src = tmp_path / "in.wav"
+    sf.write(src, x.T, 8000, subtype="PCM_16")
+    tarnwelnc.denoise_file(src, tmp_path / "ref.wav")
+    ref = (tmp_path / "ref.wav").read_bytes()
+
+    # Links to a file and to a name not made yet: the target gets the file
+    # (keeping its permissions), the link stays.
+    real = tmp_path / "real"
+    real.mkdir()
+    (real / "old.wav").write_bytes(b"old")
+    os.chmod(real / "old.wav", 0o640)
+    (tmp_path / "link.wav").symlink_to("real/old.wav")
+    (tmp_path / "dangling.wav").symlink_to(real / "new.wav")
+    for name in ["link.wav", "dangling.wav"]:
+        tarnwelnc.denoise_file(src, tmp_path / name)
+        assert (tmp_path / name).is_symlink()
+    assert (real / "old.wav").read_bytes() == ref == (real / "new.wav").read_bytes()
+    assert stat.S_IMODE(os.stat(real / "old.wav").st_mode) == 0o640
+    assert sorted(os.listdir(real)) == ["new.wav", "old.wav"]
+
+    # A FIFO is written directly: the reader at its other end gets the file.
+    fifo = tmp_path / "out.fifo"
+    os.mkfifo(fifo)
+    got = []
+    reader = threading.Thread(target=lambda: got.append(fifo.read_bytes()))
+    reader.start()
+    tarnwelnc.denoise_file(src, fifo)
+    reader.join(30)
+    assert got == [ref] and stat.S_ISFIFO(os.stat(fifo).st_mode)
+
+    # A device stays one, and a failed write says so by the name given.
+    with pytest.raises(OSError, match="/dev/full: No space left"):
+        tarnwelnc.denoise_file(src, "/dev/full")
+    assert stat.S_ISCHR(os.stat("/dev/full").st_mode)
+
+    # Reasons, by the output name the caller gave.
+    with pytest.raises(OSError, match="no-such/x.wav: No such file or directory"):
+        tarnwelnc.denoise_file(src, tmp_path / "no-such" / "x.wav")
+    if os.geteuid() != 0:
+        locked = tmp_path / "locked"
+        locked.mkdir(mode=0o500)
+        with pytest.raises(OSError, match="locked/x.wav: Permission denied"):
+            tarnwelnc.denoise_file(src, locked / "x.wav")
+    assert not [n for n in os.listdir(tmp_path) if n.endswith(".part")]

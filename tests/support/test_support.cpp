@@ -12,6 +12,9 @@
 #include <random>
 #include <stdexcept>
 
+// Processes and temporary folders are POSIX; a Windows build of the tests
+// has the signal and file helpers alone.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
@@ -20,6 +23,7 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#endif
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
 #endif
@@ -102,6 +106,47 @@ uint32_t read_u32(const Bytes &b, size_t at) {
            static_cast<uint32_t>(b.at(at + 2)) << 16 | static_cast<uint32_t>(b.at(at + 3)) << 24;
 }
 
+uint64_t read_u64(const Bytes &b, size_t at) {
+    return read_u32(b, at) | static_cast<uint64_t>(read_u32(b, at + 4)) << 32;
+}
+
+std::string strict_layout_error(const Bytes &file, size_t *data_at, uint64_t *data_bytes) {
+    auto id_at = [&](size_t at) { return std::string(file.begin() + at, file.begin() + at + 4); };
+    if (file.size() < 12) return "shorter than 12 bytes";
+    const bool rf64 = id_at(0) == "RF64";
+    if ((id_at(0) != "RIFF" && !rf64) || id_at(8) != "WAVE") return "not RIFF/RF64 WAVE";
+    uint64_t riff = read_u32(file, 4), ds64_data = 0;
+    size_t at = 12;
+    bool seen_fmt = false;
+    while (at + 8 <= file.size()) {
+        const std::string id = id_at(at);
+        uint64_t size = read_u32(file, at + 4);
+        if (at == 12 && rf64) {
+            if (id != "ds64" || size < 24 || at + 8 + 24 > file.size()) return "RF64 without ds64";
+            riff = read_u64(file, at + 8);
+            ds64_data = read_u64(file, at + 16);
+        }
+        if (at == 12 && rf64 != (id == "ds64")) return "ds64 out of place";
+        if (id == "data" && rf64 && size == 0xFFFFFFFF) size = ds64_data;
+        if (id == "fmt ") seen_fmt = true;
+        if (id == "data") {
+            if (!seen_fmt) return "data before fmt";
+            if (riff != file.size() - 8) return "RIFF size " + std::to_string(riff) + " in a file of " +
+                                                std::to_string(file.size()) + " bytes";
+            if (at + 8 + size + (size & 1) != file.size())
+                return "data chunk of " + std::to_string(size) + " bytes at " + std::to_string(at) +
+                       " does not end the file of " + std::to_string(file.size());
+            if (data_at) *data_at = at + 8;
+            if (data_bytes) *data_bytes = size;
+            return "";
+        }
+        for (char c : id)
+            if (c < 0x20 || c > 0x7E) return "no chunk identifier at " + std::to_string(at);
+        at += 8 + size + (size & 1);
+    }
+    return "no data chunk";
+}
+
 uint16_t read_u16(const Bytes &b, size_t at) {
     return static_cast<uint16_t>(b.at(at) | b.at(at + 1) << 8);
 }
@@ -112,6 +157,7 @@ std::vector<int16_t> samples_at(const Bytes &b, size_t at, size_t count) {
     return s;
 }
 
+#ifndef _WIN32
 TempDir::TempDir() {
     const char *base = std::getenv("TMPDIR");
     std::string templ = std::string(base && *base ? base : "/tmp") + "/nrtest.XXXXXX";
@@ -127,6 +173,7 @@ TempDir::~TempDir() {
         [](const char *p, const struct stat *, int, struct FTW *) { return std::remove(p); }, 16,
         FTW_DEPTH | FTW_PHYS);
 }
+#endif
 
 std::string TempDir::path(const std::string &name) const { return dir_ + "/" + name; }
 
@@ -141,6 +188,7 @@ Bytes read_file(const std::string &path) {
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
+#ifndef _WIN32
 bool file_exists(const std::string &path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
@@ -199,6 +247,9 @@ RunResult run(const std::string &program, const std::vector<std::string> &args, 
     close(out_pipe[1]);
     close(err_pipe[1]);
     if (stdin_text) {
+        // A program that stops reading early must fail the write, not end
+        // the test.
+        signal(SIGPIPE, SIG_IGN);
         close(in_pipe[0]);
         if (pid > 0) {
             ssize_t ignored = write(in_pipe[1], stdin_text->data(), stdin_text->size());
@@ -269,6 +320,7 @@ RunResult run_tool(const std::vector<std::string> &args, double timeout_s,
     const std::vector<std::string> argv = tool_command(args);
     return run(argv[0], std::vector<std::string>(argv.begin() + 1, argv.end()), timeout_s, stdin_text);
 }
+#endif
 
 std::vector<int16_t> white_noise(size_t n, double rms, uint32_t seed) {
     // mt19937's raw output is the same everywhere, unlike the standard

@@ -30,6 +30,14 @@ Bytes riff(const std::vector<Bytes> &chunks);
 Bytes pcm_wav(uint32_t rate, uint16_t channels, const std::vector<int16_t> &samples);
 
 uint32_t read_u32(const Bytes &b, size_t at);
+uint64_t read_u64(const Bytes &b, size_t at);
+// Walks a RIFF or RF64 file as a strict reader does: chunk by chunk by
+// their sizes, a pad byte after each odd one, the RIFF size (RF64: the ds64
+// one) equal to the file's length less 8, and a data chunk whose body ends
+// the file. "" when it holds, else what broke; *data_at and *data_bytes
+// give the data chunk's body.
+std::string strict_layout_error(const Bytes &file, size_t *data_at = nullptr,
+                                uint64_t *data_bytes = nullptr);
 uint16_t read_u16(const Bytes &b, size_t at);
 std::vector<int16_t> samples_at(const Bytes &b, size_t at, size_t count);
 
