@@ -29,19 +29,26 @@ constexpr int kSlots = 3;
 constexpr size_t kMaxBlocks = 512;  // what a rate far above the usual ones would ask
 constexpr size_t kChunk = 32;       // blocks of analysis; one more primes the record
 // Records start on a cache line, as the widest vector loads like, and
-// zeroed, as static records would be.
-constexpr std::align_val_t kLine{64};
+// zeroed, as static records would be. Threads write the last fields of one
+// record while others read the first of the next, so a gap of two lines
+// keeps them off each other's cache lines (and the prefetcher's pairs).
+constexpr size_t kLine = 64;
+constexpr size_t kStride = (sizeof(TSpectSubtract) + kLine - 1) / kLine * kLine + 2 * kLine;
 
-struct FreeRecords {
-    void operator()(TSpectSubtract *p) const { ::operator delete[](p, kLine); }
+class Records {
+public:
+    explicit Records(size_t n)
+        : base_(static_cast<char *>(::operator new[](n * kStride, std::align_val_t(kLine)))) {
+        std::memset(base_, 0, n * kStride);
+    }
+    ~Records() { ::operator delete[](base_, std::align_val_t(kLine)); }
+    Records(const Records &) = delete;
+    Records &operator=(const Records &) = delete;
+    TSpectSubtract &operator[](size_t i) const { return *reinterpret_cast<TSpectSubtract *>(base_ + i * kStride); }
+
+private:
+    char *base_;
 };
-using Records = std::unique_ptr<TSpectSubtract[], FreeRecords>;
-
-Records new_records(size_t n) {
-    void *p = ::operator new[](n * sizeof(TSpectSubtract), kLine);
-    std::memset(p, 0, n * sizeof(TSpectSubtract));
-    return Records(static_cast<TSpectSubtract *>(p));
-}
 
 struct Batch {
     // Left uninitialised: every value is written before it is read.
@@ -72,7 +79,7 @@ struct TCleaner {
              int delivery, bool two_threads)
         : rate_(rate), channels_(channels), mode_(static_cast<int8>(mode)), pSdb_(pSdb), pNn_(pNn),
           pMn_(pMn), aligned_(delivery == SPSTREAM_ALIGNED), two_threads_(two_threads),
-          records_(new_records(channels == 1 ? 4 : channels)) {
+          records_(channels == 1 ? 4 : channels) {
         start();
         len_ = records_[0].lenHalf;
         bins_ = records_[0].wmax;
