@@ -52,17 +52,8 @@
    use), stateVad (speech flag of the latest frame, 1 or 0) and, between
    Frame and Restore, psdX (output magnitudes of bins 0 .. wmax - 1, which
    Equalizer scales); Channels is the host's own. Everything else is
-   internal state. Restore takes nothing from Frame but psdX and phasa
-   (bins 0 .. wmax - 1): a host may copy them to another record initialised
-   for the same rate and call Restore there, whose calls then carry the
-   output on, so that one thread runs Frame while another runs Restore.
-   Frame is Analyse followed by Estimate (below), and the analysis depends
-   on the input alone: a block's psdX, phasa and nearSilence after Analyse
-   are the same on any record initialised for the rate whose previous
-   Analyse call took the block before it (or, for the first block, on a
-   fresh record, which acts as if it had taken a block of zeros). So blocks
-   may be analysed in any order on several records, and their psdX and
-   nearSilence copied into the record that runs Estimate on them in order.
+   internal state. Frame is Analyse followed by Estimate (below); the
+   analysis depends on the input alone.
    Frame, Analyse, Estimate, Equalizer and Restore do nothing to a record
    that Init has not prepared (never initialised, destroyed, or
    overwritten).

@@ -6,7 +6,12 @@ chunks on a 10-minute array, and the batch command on a folder of files with
 
 Run it with the interpreter that has the package installed. Times are wall
 times, best of R runs; "outside the core" is the share of a call not spent
-in the stream adapter (array checks, copies, the Python layer).
+in the host layer (array checks, copies, the Python layer); "wall/CPU" is
+the call's wall time over the process's CPU time in it, about 0.5 where
+the work is spread over two cores (denoise() on arrays of eight seconds
+or more) and about 1 on one. On a machine busy with other work the wall
+time stretches, so "busiest/CPU" gives the CPU time of the busier of the
+two threads over the process's: what wall/CPU comes to on two idle cores.
 """
 import argparse
 import os
@@ -33,15 +38,18 @@ def signal(rate, seconds, channels, seed=0):
 
 
 def best_of(reps, run):
-    """(wall seconds, seconds inside the core) of the fastest run."""
+    """(wall seconds, seconds inside the core, CPU seconds, CPU seconds of
+    the busier thread) of the fastest run."""
     best = None
     for _ in range(reps):
         core = _core.core_seconds()
+        cpu, mine = time.process_time(), time.thread_time()
         start = time.perf_counter()
         run()
         wall = time.perf_counter() - start
+        cpu, mine = time.process_time() - cpu, time.thread_time() - mine
         if best is None or wall < best[0]:
-            best = (wall, _core.core_seconds() - core)
+            best = (wall, _core.core_seconds() - core, cpu, max(mine, cpu - mine))
     return best
 
 
@@ -54,7 +62,8 @@ def in_chunks(x, rate, chunk):
 
 def arrays(minutes, reps):
     print(f"Arrays of {minutes:g} minutes, best of {reps}:")
-    print(f"{'input':46} {'x real time':>12} {'outside the core':>17}")
+    print(f"{'input':46} {'x real time':>12} {'outside the core':>17} {'wall/CPU':>9} "
+          f"{'busiest/CPU':>12}")
     for rate, channels, dtype, how in [(16000, 1, np.int16, "denoise"),
                                        (16000, 1, np.int16, "Suppressor, 20 ms chunks"),
                                        (48000, 1, np.float32, "denoise"),
@@ -63,12 +72,13 @@ def arrays(minutes, reps):
         if dtype == np.float32:
             x = x.astype(np.float32) / 32768
         if how == "denoise":
-            wall, core = best_of(reps, lambda: tarnwelnc.denoise(x, rate))
+            wall, core, cpu, busiest = best_of(reps, lambda: tarnwelnc.denoise(x, rate))
         else:
-            wall, core = best_of(reps, lambda: in_chunks(x, rate, rate // 50))
+            wall, core, cpu, busiest = best_of(reps, lambda: in_chunks(x, rate, rate // 50))
         label = f"{rate} Hz, {channels} ch, {np.dtype(dtype).name}, {how}"
-        print(f"{label:46} {minutes * 60 / wall:12.0f} {100 * (1 - core / wall):16.1f}%",
-              flush=True)
+        # The core's seconds are the calling thread's wall time inside it.
+        print(f"{label:46} {minutes * 60 / wall:12.0f} {100 * (1 - core / wall):16.1f}% "
+              f"{wall / cpu:9.2f} {busiest / cpu:12.2f}", flush=True)
 
 
 def batch(files, seconds):

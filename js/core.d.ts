@@ -3,9 +3,10 @@ export type Samples = Float32Array | Int16Array;
 /** One channel as a typed array, or an array with one typed array per channel. */
 export type Channels<T extends Samples> = T | T[];
 
-export declare const MIN_RATE: 6000;
-export declare const MAX_RATE: 192000;
-export declare const MAX_CHANNELS: 8;
+/** Sampling rates and channel counts the engine accepts; set by init(). */
+export declare let MIN_RATE: number;
+export declare let MAX_RATE: number;
+export declare let MAX_CHANNELS: number;
 
 export interface Parameters {
   /** Suppression mode, 0 to 3 (test_wav's kindMode); default 2. */
@@ -29,8 +30,10 @@ export interface SuppressorOptions extends Parameters {
    * 'fixed': process() returns as many samples as it is given, the cleaned
    * input `latency` samples earlier (silence before the start), as a
    * real-time callback needs; flush() returns the last `latency`.
+   * 'blocks': the block loop's whole cleaned blocks, one block late;
+   * flush() returns nothing (an incomplete last block is dropped).
    */
-  delivery?: 'aligned' | 'fixed';
+  delivery?: 'aligned' | 'fixed' | 'blocks';
 }
 
 /** Loads the WebAssembly engine; the main entry awaits it on import. */
@@ -41,7 +44,7 @@ export declare class Suppressor {
   constructor(options: SuppressorOptions);
   readonly rate: number;
   readonly channels: number;
-  readonly delivery: 'aligned' | 'fixed';
+  readonly delivery: 'aligned' | 'fixed' | 'blocks';
   /** Samples per block, the suppressor's unit of work. */
   readonly block: number;
   /** The most samples held back between input and output (2 block - 1). */

@@ -9,22 +9,61 @@
 // (index.js) does that on import.
 import createEngine from './tarnwelnc_engine.mjs';
 
-export const MIN_RATE = 6000;
-export const MAX_RATE = 192000;
-export const MAX_CHANNELS = 8;
+// The host layer's accepted values, delivery modes and defaults, read from
+// the engine by init(): nothing here repeats them.
+export let MIN_RATE;
+export let MAX_RATE;
+export let MAX_CHANNELS;
 
-const DELIVERY = { fixed: 0, aligned: 1 };  // SPSTREAM_FIXED_DELAY, SPSTREAM_ALIGNED
-const MAX_BLOCK = 1024;     // SPSTREAM_MAX_BLOCK
-const DEFAULTS = Object.freeze({ mode: 2, limitDb: -20, adaptation: 0.95, smoothing: 0.98 });
-const PARAMETERS = Object.keys(DEFAULTS);
+const PARAMETERS = ['mode', 'limitDb', 'adaptation', 'smoothing'];
+let RANGES = null;    // by the package's names: { minimum, maximum, fallback }
+let DELIVERY = null;  // name -> the engine's code
+let DEFAULTS = null;
 
 let engine = null;
 let loading = null;
+
+function cString(m, ptr) {
+  let end = ptr;
+  while (m.HEAPU8[end] !== 0) end++;
+  return String.fromCharCode(...m.HEAPU8.subarray(ptr, end));
+}
+
+// The engine's names (limit_db) as the package spells them (limitDb).
+const camel = (name) => name.replace(/_([a-z])/g, (_, c) => c.toUpperCase());
+
+function describe(m) {
+  const ranges = {};
+  const tmp = m._malloc(64);
+  try {
+    for (let p = 0; ; p++) {
+      const name = m._SpectStream_Range(p, tmp);
+      if (!name) break;
+      const v = m.HEAPF64.subarray(tmp >> 3, (tmp >> 3) + 5);
+      ranges[camel(cString(m, name))] = { minimum: v[0], maximum: v[1], fallback: v[4] };
+    }
+  } finally {
+    m._free(tmp);
+  }
+  const delivery = {};
+  for (let d = 0; ; d++) {
+    const name = m._SpectStream_DeliveryName(d);
+    if (!name) break;
+    delivery[cString(m, name)] = d;
+  }
+  RANGES = ranges;
+  DELIVERY = delivery;
+  DEFAULTS = Object.freeze(Object.fromEntries(PARAMETERS.map((k) => [k, ranges[k].fallback])));
+  MIN_RATE = ranges.rate.minimum;
+  MAX_RATE = ranges.rate.maximum;
+  MAX_CHANNELS = ranges.channels.maximum;
+}
 
 /** Loads the WebAssembly engine once; resolves when the API is usable. */
 export function init() {
   if (!loading) {
     loading = createEngine().then((m) => {
+      describe(m);
       engine = m;
     });
   }
@@ -62,26 +101,32 @@ function checkRate(rate) {
   return rate;
 }
 
-// The four parameters as the core takes them: single precision, compared as
-// the adapter compares them.
+// A refusal of the engine in the package's words.
+function refusal(status) {
+  const text = cString(engine, engine._SpectStream_Message(status));
+  return new RangeError(text.replace(/^\w+/, camel));
+}
+
+// The four parameters as the core takes them: single precision, checked by
+// the engine.
 function checkParameters(p) {
-  const mode = checkInteger('mode', p.mode, 0, 3, 'an integer 0, 1, 2 or 3');
+  const mode = checkInteger('mode', p.mode, -Infinity, Infinity, 'an integer 0, 1, 2 or 3');
   const real = (name, v) => {
     if (typeof v !== 'number') throw new TypeError(`${name} must be a number, got ${typeName(v)}`);
     return Math.fround(v);
   };
-  const limitDb = real('limitDb', p.limitDb);
-  if (!(limitDb <= 0)) throw new RangeError(`limitDb must be a number <= 0 dB, got ${p.limitDb}`);
-  const low = Math.fround(0.8);
-  const rates = {};
-  for (const name of ['adaptation', 'smoothing']) {
-    const v = real(name, p[name]);
-    if (!(v >= low && v < 1)) {
-      throw new RangeError(`${name} must be in [0.8, 1) (single precision), got ${p[name]}`);
-    }
-    rates[name] = v;
+  const values = { mode, limitDb: real('limitDb', p.limitDb), adaptation: real('adaptation', p.adaptation),
+    smoothing: real('smoothing', p.smoothing) };
+  // A mode beyond 32 bits must not wrap into range on its way in.
+  const wide = mode >= -2147483648 && mode <= 2147483647 ? mode : -1;
+  const status = need()._SpectStream_CheckParameters(wide, values.limitDb, values.adaptation, values.smoothing);
+  if (status !== 0) {
+    const e = refusal(status);
+    const name = e.message.split(' ')[0];
+    e.message += `, got ${p[name]}`;
+    throw e;
   }
-  return Object.freeze({ mode, limitDb, adaptation: rates.adaptation, smoothing: rates.smoothing });
+  return Object.freeze(values);
 }
 
 function checkOptions(options, allowed) {
@@ -131,7 +176,7 @@ function asChannels(samples, channels) {
 }
 
 const registry = typeof FinalizationRegistry === 'function'
-  ? new FinalizationRegistry((ptr) => engine && engine._free(ptr))
+  ? new FinalizationRegistry((ptrs) => engine && ptrs.forEach((p) => engine._free(p)))
   : null;
 
 /**
@@ -141,7 +186,7 @@ const registry = typeof FinalizationRegistry === 'function'
  * is as long as everything given and lines up with it.
  */
 export class Suppressor {
-  #m; #mem = 0; #streams = []; #in = 0; #out = 0; #block = 0; #latency = 0;
+  #m; #mem = 0; #scratch = 0; #streams = []; #in = 0; #out = 0; #block = 0; #latency = 0;
   #rate; #channels; #params; #delivery; #finished = false; #kind = Int16Array; #bare; #speech;
 
   constructor(options = {}) {
@@ -153,30 +198,39 @@ export class Suppressor {
     this.#params = checkParameters(withDefaults(o, DEFAULTS));
     this.#delivery = o.delivery === undefined ? 'aligned' : o.delivery;
     if (!Object.prototype.hasOwnProperty.call(DELIVERY, this.#delivery)) {
-      throw new RangeError(`delivery must be 'aligned' or 'fixed', got ${String(o.delivery)}`);
+      const names = Object.keys(DELIVERY).map((k) => `'${k}'`).join(', ');
+      throw new RangeError(`delivery must be one of ${names}, got ${String(o.delivery)}`);
     }
     this.#bare = this.#channels === 1;
-    // One block of input and the most a block can return, as floats.
     const size = m._TncStream_Size();
-    const scratch = 4 * (MAX_BLOCK + 2 * MAX_BLOCK);
-    const mem = m._malloc(size * this.#channels + scratch);
+    const mem = m._malloc(size * this.#channels);
     if (!mem) throw new Error('tarnwelnc: out of memory');
     this.#m = m;
     this.#mem = mem;
     for (let c = 0; c < this.#channels; c++) this.#streams.push(mem + c * size);
-    this.#in = mem + size * this.#channels;
-    this.#out = this.#in + 4 * MAX_BLOCK;
     const p = this.#params;
     for (const s of this.#streams) {
-      if (!m._SpectStream_Init(s, this.#rate, p.mode, p.limitDb, p.adaptation, p.smoothing, DELIVERY[this.#delivery])) {
+      const status = m._SpectStream_Open(s, this.#rate, p.mode, p.limitDb, p.adaptation, p.smoothing,
+        DELIVERY[this.#delivery]);
+      if (status !== 0) {
         this.free();
-        throw new RangeError('rate or parameters out of range');
+        throw refusal(status);
       }
     }
     this.#block = m._SpectStream_Block(this.#streams[0]);
     this.#latency = m._SpectStream_Latency(this.#streams[0]);
+    // One block of input and the most a flush returns, as floats: at most a
+    // block is given a call.
+    const scratch = m._malloc(4 * 3 * this.#block);
+    if (!scratch) {
+      this.free();
+      throw new Error('tarnwelnc: out of memory');
+    }
+    this.#scratch = scratch;
+    this.#in = scratch;
+    this.#out = scratch + 4 * this.#block;
     this.#speech = this.#shape(this.#streams.map(() => new Uint8Array(0)));
-    if (registry) registry.register(this, mem, this);
+    if (registry) registry.register(this, [mem, scratch], this);
   }
 
   get rate() { return this.#rate; }
@@ -218,7 +272,7 @@ export class Suppressor {
       // At most one block a call, cut at block ends so that every completed
       // block's speech flag is read.
       for (let at = 0; at < n;) {
-        const k = Math.min(n - at, this.#block - m._TncStream_Gathered(s));
+        const k = Math.min(n - at, m._SpectStream_ToBlockEnd(s));
         let r;
         if (isFloat) {
           m.HEAPF32.set(x.subarray(at, at + k), this.#in >> 2);
@@ -231,7 +285,7 @@ export class Suppressor {
         }
         got += r;
         at += k;
-        if (m._TncStream_Gathered(s) === 0) f.push(m._SpectStream_Speech(s));
+        if (m._SpectStream_ToBlockEnd(s) === this.#block) f.push(m._SpectStream_Speech(s));
       }
       if (count >= 0 && got !== count) throw new Error('channels went out of step');
       count = got;
@@ -251,7 +305,7 @@ export class Suppressor {
     let count = -1;
     for (const s of this.#streams) {
       const r = isFloat ? m._SpectStream_FlushFloat(s, this.#out) : m._SpectStream_Flush16(s, this.#out);
-      if (r > 2 * MAX_BLOCK) throw new Error('stream flushed more samples than it held');
+      if (r > 2 * this.#block) throw new Error('stream flushed more samples than it held');
       if (count >= 0 && r !== count) throw new Error('channels went out of step');
       count = r;
       out.push(isFloat ? m.HEAPF32.slice(this.#out >> 2, (this.#out >> 2) + r)
@@ -266,12 +320,11 @@ export class Suppressor {
   reset(options = {}) {
     this.#live();
     const p = checkParameters(withDefaults(checkOptions(options, PARAMETERS), this.#params));
-    // The adapter refuses by the values alone: a refusal comes at the first
+    // The layer refuses by the values alone: a refusal comes at the first
     // channel, before any has changed.
     for (const s of this.#streams) {
-      if (!this.#m._SpectStream_Reset(s, p.mode, p.limitDb, p.adaptation, p.smoothing)) {
-        throw new RangeError('parameters out of range');
-      }
+      const status = this.#m._SpectStream_Retune(s, p.mode, p.limitDb, p.adaptation, p.smoothing);
+      if (status !== 0) throw refusal(status);
     }
     this.#params = p;
   }
@@ -281,7 +334,9 @@ export class Suppressor {
     if (!this.#mem) return;
     if (registry) registry.unregister(this);
     this.#m._free(this.#mem);
+    if (this.#scratch) this.#m._free(this.#scratch);
     this.#mem = 0;
+    this.#scratch = 0;
   }
 }
 

@@ -5,9 +5,12 @@
    Both variants share the layout: the four input controls first, in the
    command line's order (hosts that take control values by position, such
    as sox, then read like test_wav's arguments), the two output controls,
-   then the audio inputs and the audio outputs, one per channel. */
+   then the audio inputs and the audio outputs, one per channel. The
+   controls' ranges and defaults are the host layer's (spstream.h). */
 #ifndef TARNWELNC_PLUGIN_PORTS_H
 #define TARNWELNC_PLUGIN_PORTS_H
+
+#include "spstream.h"
 
 namespace tnc_plugin {
 
@@ -39,20 +42,22 @@ struct Control {
     const char *comment;
 };
 
-// The maximum latency is that of the longest block, 2 * 1024 - 1.
+// The maximum latency is that of the longest block.
 constexpr Control kControls[kControlPorts] = {
-    {"mode", "Mode", 0.0f, 3.0f, 2.0f, kDefaultHigh, kInteger,
+    {"mode", "Mode", SPSTREAM_MODE_MIN, SPSTREAM_MODE_MAX, SPSTREAM_MODE_DEFAULT, kDefaultHigh, kInteger,
      "0 decision-directed, 1 Wiener-scaled subtraction, 2 Wiener with a noise floor, 3 Wiener only"},
-    {"limit", "Limit (dB)", -80.0f, 0.0f, -20.0f, kDefaultHigh, kDecibel,
-     "How far a noise-only bin may be pulled down"},
-    {"adaptation", "Noise adaptation", 0.8f, 0.999f, 0.95f, kDefaultHigh, 0,
+    {"limit", "Limit (dB)", float(SPSTREAM_LIMIT_LOW), float(SPSTREAM_LIMIT_MAX),
+     float(SPSTREAM_LIMIT_DEFAULT), kDefaultHigh, kDecibel, "How far a noise-only bin may be pulled down"},
+    {"adaptation", "Noise adaptation", float(SPSTREAM_FACTOR_MIN), float(SPSTREAM_FACTOR_HIGH),
+     float(SPSTREAM_ADAPTATION_DEFAULT), kDefaultHigh, 0,
      "Weight of the old noise estimate per frame; higher adapts more slowly"},
-    {"smoothing", "Musical-noise smoothing", 0.8f, 0.999f, 0.98f, kDefaultHigh, 0,
+    {"smoothing", "Musical-noise smoothing", float(SPSTREAM_FACTOR_MIN), float(SPSTREAM_FACTOR_HIGH),
+     float(SPSTREAM_SMOOTHING_DEFAULT), kDefaultHigh, 0,
      "Weight of the previous frame in the a-priori SNR; higher gives a smoother residual"},
     {"speech", "Speech", 0.0f, 1.0f, 0.0f, kDefaultZero, kToggled,
      "1 when the last block was taken for speech"},
-    {"latency", "latency", 0.0f, 2047.0f, 0.0f, kDefaultZero, kInteger | kReportsLatency,
-     "Delay of the output in samples"},
+    {"latency", "latency", 0.0f, 2.0f * SPSTREAM_MAX_BLOCK - 1.0f, 0.0f, kDefaultZero,
+     kInteger | kReportsLatency, "Delay of the output in samples"},
 };
 
 const char *const kModeLabels[4] = {"Decision-directed", "Wiener-scaled subtraction",

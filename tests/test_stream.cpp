@@ -1,10 +1,14 @@
-// The any-length stream against the plain block loop: whatever the chunk
-// sizes, the aligned stream gives the block loop's output shifted by one
-// block, and the fixed-delay stream gives that again `latency` samples late.
+// The host layer. The any-length stream against the plain block loop:
+// whatever the chunk sizes, the block delivery gives the block loop's
+// output, the aligned stream gives it shifted by one block, and the
+// fixed-delay stream gives that again `latency` samples late. The ranges
+// as described, against the checks.
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <set>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -21,19 +25,23 @@ std::vector<int16_t> noisy_bursts(uint32_t rate, size_t n) {
                             testsupport::tone(n, 440.0, rate, 3000.0));
 }
 
-// Feeds the samples in chunks of random length (from 1 up to `longest`).
+// Feeds the samples in chunks of random length (from 1 up to `longest`),
+// watching the distance to the next block end on the way.
 std::vector<int16_t> stream_in_chunks(TSpectStream *s, const std::vector<int16_t> &x, uint32_t seed,
                                       uint32_t longest) {
     std::mt19937 rng(seed);
     std::vector<int16_t> out, buf(longest + SPSTREAM_MAX_BLOCK + 2 * SPSTREAM_MAX_BLOCK);
+    const uint32_t B = SpectStream_Block(s);
     for (size_t at = 0; at < x.size();) {
         const uint32_t n = std::min<uint32_t>(1 + rng() % longest, static_cast<uint32_t>(x.size() - at));
+        EXPECT_EQ(SpectStream_ToBlockEnd(s), B - at % B);
         const uint32_t got = SpectStream_Process16(s, x.data() + at, n, buf.data());
         out.insert(out.end(), buf.begin(), buf.begin() + got);
         at += n;
     }
     const uint32_t got = SpectStream_Flush16(s, buf.data());
     out.insert(out.end(), buf.begin(), buf.begin() + got);
+    EXPECT_EQ(SpectStream_ToBlockEnd(s), 0u);
     return out;
 }
 
@@ -60,6 +68,10 @@ TEST_P(Stream, AlignedOutputIsTheBlockLoopShiftedByOneBlock) {
     padded.resize((x.size() / B + 2) * B, 0);
     const std::vector<int16_t> ref = block_loop(padded, c.rate, c.mode);
     EXPECT_TRUE(std::equal(aligned.begin(), aligned.end(), ref.begin() + B));
+    // The block delivery is the loop itself: the partial last block dropped.
+    TSpectStream b;
+    ASSERT_EQ(SpectStream_Open(&b, c.rate, c.mode, -20.0f, 0.95f, 0.98f, SPSTREAM_BLOCKS), SPSTREAM_OK);
+    EXPECT_EQ(stream_in_chunks(&b, x, c.rate, 2 * B), block_loop(x, c.rate, c.mode));
     // The flush ended the stream.
     int16_t one = 0, buf[2 * SPSTREAM_MAX_BLOCK];
     EXPECT_EQ(SpectStream_Process16(&s, &one, 1, buf), 0u);
@@ -130,29 +142,87 @@ TEST(StreamConversion, RoundsToNearestEvenSaturatesAndSilencesNonFinite) {
         ASSERT_EQ(SpectStream_FromFloat(SpectStream_ToFloat(static_cast<int16>(v))), v);
 }
 
-TEST(StreamInit, RefusesWhatTheToolRefusesAndLeavesTheRecord) {
+TEST(StreamInit, NamesWhatIsWrongAndLeavesTheRecord) {
     TSpectStream s;
     std::memset(&s, 0x5a, sizeof s);
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_EQ(SpectStream_Init(&s, 16000, 4, -20, 0.95f, 0.98f, SPSTREAM_ALIGNED), 0);
-    EXPECT_EQ(SpectStream_Init(&s, 16000, -1, -20, 0.95f, 0.98f, SPSTREAM_ALIGNED), 0);
-    EXPECT_EQ(SpectStream_Init(&s, 16000, 2, 1, 0.95f, 0.98f, SPSTREAM_ALIGNED), 0);
-    EXPECT_EQ(SpectStream_Init(&s, 16000, 2, nan, 0.95f, 0.98f, SPSTREAM_ALIGNED), 0);
-    EXPECT_EQ(SpectStream_Init(&s, 16000, 2, -20, 1.0f, 0.98f, SPSTREAM_ALIGNED), 0);
-    EXPECT_EQ(SpectStream_Init(&s, 16000, 2, -20, 0.95f, nan, SPSTREAM_ALIGNED), 0);
-    EXPECT_EQ(SpectStream_Init(&s, 5999, 2, -20, 0.95f, 0.98f, SPSTREAM_ALIGNED), 0);
-    EXPECT_EQ(SpectStream_Init(&s, 192001, 2, -20, 0.95f, 0.98f, SPSTREAM_ALIGNED), 0);
-    EXPECT_EQ(SpectStream_Init(&s, 16000, 2, -20, 0.95f, 0.98f, 2), 0);
+    struct Refusal {
+        uint32_t rate;
+        int mode;
+        float pSdb, pNn, pMn;
+        int delivery, status;
+    };
+    const Refusal refusals[] = {
+        {16000, 4, -20, 0.95f, 0.98f, SPSTREAM_ALIGNED, SPSTREAM_BAD_MODE},
+        {16000, 258, -20, 0.95f, 0.98f, SPSTREAM_ALIGNED, SPSTREAM_BAD_MODE},  // no int8 wrap
+        {16000, 2, 1, 0.95f, 0.98f, SPSTREAM_ALIGNED, SPSTREAM_BAD_LIMIT},
+        {16000, 2, nan, 0.95f, 0.98f, SPSTREAM_ALIGNED, SPSTREAM_BAD_LIMIT},
+        {16000, 2, -20, 1.0f, 0.98f, SPSTREAM_ALIGNED, SPSTREAM_BAD_ADAPTATION},
+        {16000, 2, -20, 0.95f, nan, SPSTREAM_ALIGNED, SPSTREAM_BAD_SMOOTHING},
+        {5999, 2, -20, 0.95f, 0.98f, SPSTREAM_ALIGNED, SPSTREAM_BAD_RATE},
+        {192001, 9, -20, 0.95f, 0.98f, SPSTREAM_ALIGNED, SPSTREAM_BAD_RATE},  // the first wrong
+        {16000, 2, -20, 0.95f, 0.98f, 3, SPSTREAM_BAD_DELIVERY},
+    };
+    for (const Refusal &r : refusals) {
+        EXPECT_EQ(SpectStream_Open(&s, r.rate, r.mode, r.pSdb, r.pNn, r.pMn, r.delivery), r.status);
+        if (r.mode == static_cast<int8>(r.mode)) {
+            EXPECT_EQ(SpectStream_Init(&s, r.rate, static_cast<int8>(r.mode), r.pSdb, r.pNn, r.pMn, r.delivery), 0);
+        }
+    }
     TSpectStream untouched;
     std::memset(&untouched, 0x5a, sizeof untouched);
     EXPECT_EQ(std::memcmp(&s, &untouched, sizeof s), 0);
+    std::set<std::string> messages;
+    for (int status = SPSTREAM_OK; status <= SPSTREAM_BAD_DELIVERY; ++status)
+        messages.insert(SpectStream_Message(status));
+    EXPECT_EQ(messages.size(), 8u);
+    EXPECT_STREQ(SpectStream_Message(SPSTREAM_BAD_RATE), "rate must be 6000 to 192000 Hz");
 
     ASSERT_EQ(SpectStream_Init(&s, 6000, 2, -20, 0.95f, 0.98f, SPSTREAM_FIXED_DELAY), 1);
     EXPECT_EQ(SpectStream_Block(&s), 90u);
     EXPECT_EQ(SpectStream_Speech(&s), 0);
-    EXPECT_EQ(SpectStream_Reset(&s, 2, 0.5f, 0.95f, 0.98f), 0);
+    EXPECT_EQ(SpectStream_Retune(&s, 2, 0.5f, 0.95f, 0.98f), SPSTREAM_BAD_LIMIT);
     EXPECT_EQ(SpectStream_Reset(&s, 3, -40, 0.9f, 0.9f), 1);
     EXPECT_EQ(s.ns.kind_subst, 3);
+}
+
+// Each described range is what the checks accept: its ends, and the next
+// values outside them.
+TEST(StreamRanges, DescribeWhatTheChecksAccept) {
+    TSpectRange r;
+    std::set<std::string> names;
+    for (int p = 0; const char *name = SpectStream_Range(p, &r); ++p) {
+        names.insert(name);
+        if (p == SPSTREAM_PARAM_RATE) r.fallback = r.low;  // the rate has no default
+        EXPECT_LE(r.minimum, r.low);
+        EXPECT_LE(r.low, r.fallback);
+        EXPECT_LE(r.fallback, r.high);
+        EXPECT_LE(r.high, r.maximum);
+        auto accepted = [&](double v) -> bool {
+            const float f = static_cast<float>(v);
+            switch (p) {
+            case SPSTREAM_PARAM_RATE: return SpectStream_CheckFormat(static_cast<uint32>(v), 1) == SPSTREAM_OK;
+            case SPSTREAM_PARAM_CHANNELS: return SpectStream_CheckFormat(16000, static_cast<uint32>(v)) == SPSTREAM_OK;
+            case SPSTREAM_PARAM_MODE: return SpectStream_CheckParameters(static_cast<int>(v), -20, 0.95f, 0.98f) == SPSTREAM_OK;
+            case SPSTREAM_PARAM_LIMIT: return SpectStream_CheckParameters(2, f, 0.95f, 0.98f) == SPSTREAM_OK;
+            case SPSTREAM_PARAM_ADAPTATION: return SpectStream_CheckParameters(2, -20, f, 0.98f) == SPSTREAM_OK;
+            default: return SpectStream_CheckParameters(2, -20, 0.95f, f) == SPSTREAM_OK;
+            }
+        };
+        const bool whole = p <= SPSTREAM_PARAM_MODE;
+        const float top = static_cast<float>(r.maximum);
+        EXPECT_TRUE(accepted(r.fallback) && accepted(r.low) && accepted(r.high)) << name;
+        EXPECT_EQ(accepted(r.maximum), !r.maximum_excluded) << name;
+        EXPECT_FALSE(accepted(whole ? r.maximum + 1 : std::nextafter(top, 2 * top + 1))) << name;
+        if (std::isfinite(r.minimum)) {
+            EXPECT_TRUE(accepted(r.minimum)) << name;
+            EXPECT_FALSE(accepted(whole ? r.minimum - 1 : std::nextafter(float(r.minimum), -1.0f))) << name;
+        }
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"rate", "channels", "mode", "limit_db", "adaptation", "smoothing"}));
+    EXPECT_EQ(SpectStream_Range(-1, &r), nullptr);
+    EXPECT_STREQ(SpectStream_DeliveryName(SPSTREAM_BLOCKS), "blocks");
+    EXPECT_EQ(SpectStream_DeliveryName(3), nullptr);
 }
 
 }  // namespace

@@ -119,7 +119,7 @@ test('bad options and samples are refused with a clear error', () => {
   assert.deepEqual(denoise(new Int16Array(0), 8000), new Int16Array(0));
 });
 
-test("'fixed' delivery returns as many samples as given, latency late", () => {
+test("'fixed' and 'blocks' deliveries against denoise()", () => {
   const rate = 8000, [x] = noisy(rate, 1, 1), ref = denoise(x, rate);
   const s = new Suppressor({ rate, delivery: 'fixed' });
   const out = [];
@@ -134,6 +134,14 @@ test("'fixed' delivery returns as many samples as given, latency late", () => {
   const y = Int16Array.from(out.concat([tail]).flatMap((c) => Array.from(c)));
   assert.deepEqual(y.subarray(0, s.latency), new Int16Array(s.latency));
   assert.deepEqual(y.subarray(s.latency), ref);
+  // 'blocks' is the block loop: whole blocks, one block late, nothing at the end.
+  const b = new Suppressor({ rate, delivery: 'blocks' });
+  const blocks = [];
+  for (let at = 0; at < x.length; at += 100) blocks.push(b.process(x.subarray(at, at + 100)));
+  assert.equal(b.flush().length, 0);
+  const z = Int16Array.from(blocks.flatMap((c) => Array.from(c)));
+  assert.equal(z.length, x.length - (x.length % b.block));
+  assert.deepEqual(z.subarray(b.block), ref.subarray(0, z.length - b.block));
   // Separate arguments are the channels of one chunk.
   const two = new Suppressor({ rate, channels: 2, delivery: 'fixed' });
   assert.deepEqual(two.process(x.subarray(0, 500), x.subarray(0, 500)).map((c) => c.length), [500, 500]);

@@ -28,6 +28,11 @@ __all__ = ["denoise", "Suppressor", "denoise_file", "FileResult",
 MIN_RATE = _core.MIN_RATE
 MAX_RATE = _core.MAX_RATE
 MAX_CHANNELS = _core.MAX_CHANNELS
+# Accepted values and defaults of every parameter, as the core defines them.
+_RANGES = _core.ranges()
+_DEFAULT = {name: r["default"] for name, r in _RANGES.items()}
+_MODE, _LIMIT = int(_DEFAULT["mode"]), _DEFAULT["limit_db"]
+_ADAPTATION, _SMOOTHING = _DEFAULT["adaptation"], _DEFAULT["smoothing"]
 
 
 def check_rate(rate):
@@ -53,23 +58,41 @@ def _real(name, value):
 
 
 def check_parameters(mode, limit_db, adaptation, smoothing):
-    """The four suppressor parameters, checked, as the core takes them."""
+    """The four suppressor parameters, checked by the core, as it takes them."""
     try:
         mode = operator.index(mode)
     except TypeError:
         raise TypeError(f"mode must be an integer 0, 1, 2 or 3, got {mode!r}") from None
-    if not 0 <= mode <= 3:
-        raise ValueError(f"mode must be 0, 1, 2 or 3, got {mode}")
-    limit = _real("limit_db", limit_db)
-    if not limit <= 0:  # NaN fails too
-        raise ValueError(f"limit_db must be a number <= 0 dB, got {limit_db!r}")
-    rates = {}
-    for name, value in (("adaptation", adaptation), ("smoothing", smoothing)):
-        v = _real(name, value)
-        if not 0.8 <= v < 1.0:
-            raise ValueError(f"{name} must be in [0.8, 1) (single precision), got {value!r}")
-        rates[name] = v
-    return mode, float(limit), float(rates["adaptation"]), float(rates["smoothing"])
+    given = (mode, limit_db, adaptation, smoothing)
+    values = (mode, _real("limit_db", limit_db), _real("adaptation", adaptation),
+              _real("smoothing", smoothing))
+    status = _core.check_parameters(*values)
+    if status:
+        # Statuses name the parameters in this order, from the mode on.
+        raise ValueError(f"{_core.message(status)}, got {given[status - _core.BAD_MODE]!r}")
+    return mode, float(values[1]), float(values[2]), float(values[3])
+
+
+def _check_channels(channels):
+    if isinstance(channels, bool) or not isinstance(channels, numbers.Integral):
+        raise TypeError(f"channels must be an integer, got {channels!r}")
+    if not 1 <= channels <= MAX_CHANNELS:
+        raise ValueError(f"channels must be 1 to {MAX_CHANNELS}, got {channels}")
+    return int(channels)
+
+
+def _check_format(rate, channels):
+    """(rate, channels), checked."""
+    return check_rate(rate), _check_channels(channels)
+
+
+def _clean_frames(read, write, rate, channels, dtype, params):
+    """Frames from read(count), (frames, channels) arrays of dtype, cleaned
+    on two threads into write(frames); returns the frames read. The output
+    lines up with the input and is as long, as denoise() gives it."""
+    rate, channels = _check_format(rate, channels)
+    return _core.clean(read, write, rate, channels, *params,
+                       as_float=np.dtype(dtype) == np.float32)
 
 
 def as_channels(samples, channels=None):
@@ -100,7 +123,8 @@ def as_channels(samples, channels=None):
     return np.require(a, dtype=dtype, requirements=["C", "A"]), one_d
 
 
-def denoise(samples, rate, mode=2, limit_db=-20.0, adaptation=0.95, smoothing=0.98):
+def denoise(samples, rate, mode=_MODE, limit_db=_LIMIT, adaptation=_ADAPTATION,
+            smoothing=_SMOOTHING):
     """Cleans a whole array; returns one of the same dtype and shape in
     which out[i] is the cleaned samples[i].
 
@@ -113,7 +137,8 @@ def denoise(samples, rate, mode=2, limit_db=-20.0, adaptation=0.95, smoothing=0.
     smoothing: musical-noise reduction in [0.8, 1) (pMn).
 
     For int16 input the samples equal test_wav's output shifted by one
-    block; the last partial block is completed with silence.
+    block; the last partial block is completed with silence. Arrays of
+    several seconds are cleaned on two threads, with the same samples.
     """
     a, one_d = as_channels(samples)
     out = _core.denoise(a, check_rate(rate),
@@ -148,14 +173,10 @@ class Suppressor:
     is inside process() raises RuntimeError.
     """
 
-    def __init__(self, rate, channels=1, mode=2, limit_db=-20.0, adaptation=0.95,
-                 smoothing=0.98):
-        if isinstance(channels, bool) or not isinstance(channels, numbers.Integral):
-            raise TypeError(f"channels must be an integer, got {channels!r}")
-        if not 1 <= channels <= MAX_CHANNELS:
-            raise ValueError(f"channels must be 1 to {MAX_CHANNELS}, got {channels}")
+    def __init__(self, rate, channels=1, mode=_MODE, limit_db=_LIMIT, adaptation=_ADAPTATION,
+                 smoothing=_SMOOTHING):
+        self._channels = _check_channels(channels)
         self._rate = check_rate(rate)
-        self._channels = int(channels)
         self._params = check_parameters(mode, limit_db, adaptation, smoothing)
         self._stream = _core.Stream(self._rate, self._channels, *self._params)
         self._dtype = np.dtype(np.int16)

@@ -11,8 +11,6 @@ from typing import NamedTuple
 # all others (24 and 32 bits, float, lossy) as float32, quantised to 16 bits
 # on the way in.
 _AS_INT16 = {"PCM_16", "PCM_S8", "PCM_U8", "ALAW", "ULAW"}
-# Frames read at a time: memory stays bounded whatever the file's length.
-_CHUNK = 1 << 16
 
 
 class FileResult(NamedTuple):
@@ -76,7 +74,7 @@ def denoise_file(src, dst, mode=2, limit_db=-20.0, adaptation=0.95, smoothing=0.
     be src itself. Samples of more than 16 bits are cleaned at 16-bit
     precision.
     """
-    from . import Suppressor, check_parameters
+    from . import _check_format, _clean_frames, check_parameters
 
     sf = _soundfile()
     params = check_parameters(mode, limit_db, adaptation, smoothing)
@@ -85,18 +83,17 @@ def denoise_file(src, dst, mode=2, limit_db=-20.0, adaptation=0.95, smoothing=0.
         raise ValueError(f"the output names the input file: {dst}")
     frames = 0
     with sf.SoundFile(src) as f:
-        stream = Suppressor(f.samplerate, f.channels, *params)
+        _check_format(f.samplerate, f.channels)  # before any output is made
         dtype = "int16" if f.subtype in _AS_INT16 else "float32"
 
         def write(path):
             nonlocal frames
             with sf.SoundFile(path, "w", f.samplerate, f.channels, subtype=f.subtype,
                               format=f.format) as out:
-                # soundfile's frames are (frames, channels); ours (channels, frames).
-                for chunk in f.blocks(_CHUNK, dtype=dtype, always_2d=True):
-                    out.write(stream.process(chunk.T).T)
-                    frames += len(chunk)
-                out.write(stream.flush().T)
+                # On two threads, a few seconds at a time, in (frames,
+                # channels) arrays as soundfile has them.
+                frames = _clean_frames(lambda count: f.read(count, dtype=dtype, always_2d=True),
+                                       out.write, f.samplerate, f.channels, dtype, params)
 
         if _written_in_place(dst):
             # libsndfile writes a header's sizes last, which a pipe cannot

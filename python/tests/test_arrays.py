@@ -116,6 +116,13 @@ def test_layouts_give_the_same_samples():
     (lambda: tarnwelnc._core.denoise(np.zeros((1, 10), np.int16), 8000, 258, -20, 0.95, 0.98),
      ValueError, "mode"),
     (lambda: tarnwelnc._core.Stream(8000, 10**9, 2, -20, 0.95, 0.98), ValueError, "channels"),
+    (lambda: tarnwelnc._core.denoise(np.zeros((1, 10), np.int16), 8000, 2**40, -20, 0.95, 0.98),
+     ValueError, "mode"),
+    # What the cleaner's callbacks raise comes out of the call.
+    (lambda: tarnwelnc._core.clean(lambda count: 1 / 0, print, 8000, 1, 2, -20, 0.95, 0.98,
+                                   False), ZeroDivisionError, "division"),
+    (lambda: tarnwelnc._core.clean(lambda count: np.zeros((count + 1, 1), np.int16), print,
+                                   8000, 1, 2, -20, 0.95, 0.98, False), ValueError, "count"),
 ])
 def test_bad_input_is_refused_with_a_clear_message(call, error, words):
     with pytest.raises(error) as e:
@@ -124,8 +131,9 @@ def test_bad_input_is_refused_with_a_clear_message(call, error, words):
 
 
 def test_stream_in_chunks_equals_denoise():
+    # Long enough for denoise() to take the two-thread cleaner.
     rate = 44100
-    x = noisy(rate, 3.0, 2).astype(np.float32) / 32768
+    x = noisy(rate, 9.0, 2).astype(np.float32) / 32768
     ref = tarnwelnc.denoise(x, rate, mode=1)
     s = tarnwelnc.Suppressor(rate, channels=2, mode=1)
     assert (s.block, s.latency) == (1024, 2047)
