@@ -114,6 +114,32 @@ private:
     }
 };
 
+// Saved state, the same in every format: "TNC1", then the four input
+// controls as little-endian IEEE floats.
+constexpr unsigned kStateSize = 4 + 4 * kInputControls;
+constexpr char kStateTag[4] = {'T', 'N', 'C', '1'};
+
+inline void state_encode(const Settings &s, unsigned char *bytes) {
+    std::memcpy(bytes, kStateTag, 4);
+    for (unsigned i = 0; i < kInputControls; ++i) {
+        uint32_t bits;
+        std::memcpy(&bits, &s.value[i], 4);
+        for (unsigned b = 0; b < 4; ++b) bytes[4 + 4 * i + b] = static_cast<unsigned char>(bits >> (8 * b));
+    }
+}
+
+// Whether `bytes` hold a state of this version; if so, its controls as the
+// plugin last had them (the caller brings them into range).
+inline bool state_decode(const unsigned char *bytes, float *values) {
+    if (std::memcmp(bytes, kStateTag, 4) != 0) return false;
+    for (unsigned i = 0; i < kInputControls; ++i) {
+        uint32_t bits = 0;
+        for (unsigned b = 0; b < 4; ++b) bits |= static_cast<uint32_t>(bytes[4 + 4 * i + b]) << (8 * b);
+        std::memcpy(&values[i], &bits, 4);
+    }
+    return true;
+}
+
 }  // namespace tnc_plugin
 
 #endif

@@ -183,19 +183,9 @@ void params_flush(const clap_plugin_t *cp, const clap_input_events_t *in, const 
 const clap_plugin_params_t kParamsExt = {params_count, params_info, params_value, params_to_text,
                                          params_from_text, params_flush};
 
-// State: "TNC1" then the four input controls as little-endian IEEE floats.
-constexpr char kStateTag[4] = {'T', 'N', 'C', '1'};
-constexpr unsigned kStateSize = 4 + 4 * kInputControls;
-
 bool state_save(const clap_plugin_t *cp, const clap_ostream_t *stream) {
-    const Settings s = current(self(cp));
     unsigned char bytes[kStateSize];
-    std::memcpy(bytes, kStateTag, 4);
-    for (unsigned i = 0; i < kInputControls; ++i) {
-        uint32_t bits;
-        std::memcpy(&bits, &s.value[i], 4);
-        for (unsigned b = 0; b < 4; ++b) bytes[4 + 4 * i + b] = static_cast<unsigned char>(bits >> (8 * b));
-    }
+    state_encode(current(self(cp)), bytes);
     for (unsigned done = 0; done < kStateSize;) {
         const int64_t n = stream->write(stream, bytes + done, kStateSize - done);
         if (n <= 0) return false;
@@ -212,15 +202,11 @@ bool state_load(const clap_plugin_t *cp, const clap_istream_t *stream) {
         if (n <= 0) return false;
         done += static_cast<unsigned>(n);
     }
-    if (std::memcmp(bytes, kStateTag, 4) != 0) return false;
+    float values[kInputControls];
+    if (!state_decode(bytes, values)) return false;
     Plugin *p = self(cp);
-    for (unsigned i = 0; i < kInputControls; ++i) {
-        uint32_t bits = 0;
-        for (unsigned b = 0; b < 4; ++b) bits |= static_cast<uint32_t>(bytes[4 + 4 * i + b]) << (8 * b);
-        float v;
-        std::memcpy(&v, &bits, 4);
-        p->value[i].store(control_value(i, v), std::memory_order_relaxed);
-    }
+    for (unsigned i = 0; i < kInputControls; ++i)
+        p->value[i].store(control_value(i, values[i]), std::memory_order_relaxed);
     return true;
 }
 const clap_plugin_state_t kState = {state_save, state_load};

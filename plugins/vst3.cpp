@@ -142,24 +142,16 @@ v3_result V3_API terminate(void *) { return V3_OK; }
 
 // --------------------------------------------------------------- state
 
-// "TNC1" then the four input controls as little-endian IEEE floats, as
-// the CLAP plugin saves them.
-constexpr char kStateTag[4] = {'T', 'N', 'C', '1'};
-constexpr int32_t kStateSize = 4 + 4 * kInputControls;
+// The state the CLAP plugin saves too (channels.h).
+constexpr int32_t kStateBytes = kStateSize;
 
 v3_result save(Plugin *p, v3_bstream **stream) {
     if (stream == nullptr) return V3_INVALID_ARG;
-    const Settings s = current(p);
     unsigned char bytes[kStateSize];
-    std::memcpy(bytes, kStateTag, 4);
-    for (unsigned i = 0; i < kInputControls; ++i) {
-        uint32_t bits;
-        std::memcpy(&bits, &s.value[i], 4);
-        for (unsigned b = 0; b < 4; ++b) bytes[4 + 4 * i + b] = static_cast<unsigned char>(bits >> (8 * b));
-    }
-    for (int32_t done = 0; done < kStateSize;) {
+    state_encode(current(p), bytes);
+    for (int32_t done = 0; done < kStateBytes;) {
         int32_t n = 0;
-        if (host(stream).write(stream, bytes + done, kStateSize - done, &n) != V3_OK || n <= 0) return V3_FALSE;
+        if (host(stream).write(stream, bytes + done, kStateBytes - done, &n) != V3_OK || n <= 0) return V3_FALSE;
         done += n;
     }
     return V3_OK;
@@ -169,19 +161,14 @@ v3_result save(Plugin *p, v3_bstream **stream) {
 v3_result load(Plugin *p, v3_bstream **stream) {
     if (stream == nullptr) return V3_INVALID_ARG;
     unsigned char bytes[kStateSize];
-    for (int32_t done = 0; done < kStateSize;) {
+    for (int32_t done = 0; done < kStateBytes;) {
         int32_t n = 0;
-        if (host(stream).read(stream, bytes + done, kStateSize - done, &n) != V3_OK || n <= 0) return V3_FALSE;
+        if (host(stream).read(stream, bytes + done, kStateBytes - done, &n) != V3_OK || n <= 0) return V3_FALSE;
         done += n;
     }
-    if (std::memcmp(bytes, kStateTag, 4) != 0) return V3_FALSE;
-    for (unsigned i = 0; i < kInputControls; ++i) {
-        uint32_t bits = 0;
-        for (unsigned b = 0; b < 4; ++b) bits |= static_cast<uint32_t>(bytes[4 + 4 * i + b]) << (8 * b);
-        float v;
-        std::memcpy(&v, &bits, 4);
-        set_plain(p, i, v);
-    }
+    float values[kInputControls];
+    if (!state_decode(bytes, values)) return V3_FALSE;
+    for (unsigned i = 0; i < kInputControls; ++i) set_plain(p, i, values[i]);
     return V3_OK;
 }
 
