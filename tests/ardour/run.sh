@@ -31,10 +31,11 @@ export_session() {
   local name=$1 channels=$2 uid=$3 controls=$4
   rm -rf "$TMP/$name" "$TMP/$name.wav"
   timeout 300 ardour7-new_session -s 48000 "$TMP/$name" "$name" >"$TMP/$name.log" 2>&1 || return 1
-  SESSION_DIR="$TMP/$name" SESSION_NAME="$name" TRACK_CHANNELS=$channels PLUGIN_UID=$uid CONTROLS="$controls" \
+  SESSION_DIR="$TMP/$name" SESSION_NAME="$name" TRACK_CHANNELS=$channels PLUGIN_FORMAT=vst3 PLUGIN_ID=$uid \
+    CONTROLS="$controls" \
     timeout 300 ardour7-lua "$here/insert_plugin.lua" >>"$TMP/$name.log" 2>&1 || return 1
   cp "$TMP/in$channels.wav" "$TMP/$name/interchange/$name/audiofiles/input.wav"
-  python3 "$here/place_region.py" "$TMP/$name/$name.ardour" "$TMP/$name/interchange/$name/audiofiles/input.wav"
+  python3 "$here/place_region.py" "$TMP/$name/$name.ardour" input.wav
   timeout 120 ardour7-export -b float -o "$TMP/$name.wav" "$TMP/$name" "$name" >>"$TMP/$name.log" 2>&1
 }
 

@@ -100,12 +100,14 @@ preroll=769 rate=48000
 ardour_export() {  # FORMAT CHANNELS IN
   local dir="$work/ardour-$1-$2/noisy"
   rm -rf "$(dirname "$dir")" ardour.wav
+  local id=https://tarnwelnc.example.org/plugins/$([ "$2" = 1 ] && echo mono || echo stereo)
+  [ "$1" = ladspa ] && id=$((4710 + $2))
   timeout 60 ardour7-new_session -s "$rate" -m "$2" "$dir" </dev/null >ardour.log 2>&1 || return 1
-  SESSION_DIR="$dir" FORMAT="$1" CHANNELS="$2" \
-    timeout 60 ardour7-lua "$here/ardour_insert.lua" </dev/null >>ardour.log 2>&1
+  SESSION_DIR="$dir" SESSION_NAME=noisy TRACK_CHANNELS="$2" PLUGIN_FORMAT="$1" PLUGIN_ID="$id" \
+    CONTROLS="2 -20 0.95 0.98" timeout 60 ardour7-lua "$here/../ardour/insert_plugin.lua" </dev/null >>ardour.log 2>&1
   grep -q "plugin on a" ardour.log || return 1
   cp "$3" "$dir/interchange/noisy/audiofiles/noisy.wav"
-  python3 "$here/ardour_place.py" "$dir/noisy.ardour" noisy.wav >>ardour.log 2>&1 || return 1
+  python3 "$here/../ardour/place_region.py" "$dir/noisy.ardour" noisy.wav >>ardour.log 2>&1 || return 1
   timeout 60 ardour7-export -o "$work/ardour.wav" "$dir" noisy </dev/null >>ardour.log 2>&1
 }
 for format in lv2 ladspa; do
