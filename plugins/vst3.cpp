@@ -418,7 +418,9 @@ v3_result V3_API factory_info(void *, v3_factory_info *info) {
     return V3_OK;
 }
 int32_t V3_API factory_classes(void *) { return 2; }
-v3_result V3_API factory_class_info(void *, int32_t index, v3_class_info *info) {
+// The fields both versions of the class description share.
+template <class Info>
+v3_result describe_class(int32_t index, Info *info) {
     if (index < 0 || index > 1) return V3_INVALID_ARG;
     std::memset(info, 0, sizeof *info);
     std::memcpy(info->class_id, kClassIds[index], sizeof(v3_tuid));
@@ -427,13 +429,12 @@ v3_result V3_API factory_class_info(void *, int32_t index, v3_class_info *info) 
     std::snprintf(info->name, sizeof info->name, "%s", kVariants[index].name);
     return V3_OK;
 }
+v3_result V3_API factory_class_info(void *, int32_t index, v3_class_info *info) {
+    return describe_class(index, info);
+}
 v3_result V3_API factory_class_info_2(void *, int32_t index, v3_class_info_2 *info) {
-    if (index < 0 || index > 1) return V3_INVALID_ARG;
-    std::memset(info, 0, sizeof *info);
-    std::memcpy(info->class_id, kClassIds[index], sizeof(v3_tuid));
-    info->cardinality = 0x7FFFFFFF;
-    std::snprintf(info->category, sizeof info->category, "Audio Module Class");
-    std::snprintf(info->name, sizeof info->name, "%s", kVariants[index].name);
+    const v3_result r = describe_class(index, info);
+    if (r != V3_OK) return r;
     std::snprintf(info->sub_categories, sizeof info->sub_categories, "Fx|Restoration|%s",
                   kVariants[index].channels == 1 ? "Mono" : "Stereo");
     std::snprintf(info->vendor, sizeof info->vendor, "TarnwelNC");
