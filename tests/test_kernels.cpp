@@ -5,12 +5,14 @@
 // operation passes on is not part of the arithmetic's contract, and no sign
 // or payload of a NaN reaches an output sample. Where the processor runs
 // the plain kernels only, the comparisons are skipped with a message.
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -148,32 +150,43 @@ std::vector<uint8_t> trace_of(const Stream &st, const std::vector<int16_t> &in) 
     return trace;
 }
 
+// Both paths against the plain one in the default environment; with `env`,
+// both paths again under that caller's modes, which the core must undo.
 void expect_same_on_both_paths(const std::vector<const NrKernels *> &tables, const Stream &st,
-                               const std::vector<int16_t> &in, const char *what) {
+                               const std::vector<int16_t> &in, const char *what,
+                               const testsupport::CallerFpEnv *env = nullptr) {
     std::function<std::vector<uint8_t>()> run = [&] { return trace_of(st, in); };
     for (const NrKernels *K : tables) {
         std::vector<uint8_t> plain, fast;
         on_both_paths(K, run, &plain, &fast);
-        EXPECT_TRUE(same_values(plain, fast))
-            << K->name << ", " << st.rate << " Hz, mode " << int(st.mode) << ", " << what;
-        // Both paths again under the modes hosts set: the core sets its own.
-        // Long streams take the flush-to-zero ones only, where subnormals
-        // matter most.
-        for (const testsupport::CallerFpEnv &env : testsupport::caller_fp_environments()) {
-            if (in.size() > 20 * st.rate && !env.flush_to_zero) continue;
-            std::vector<uint8_t> plain_env, fast_env;
-            testsupport::run_in_fp_environment(env, [&] { on_both_paths(K, run, &plain_env, &fast_env); });
-            EXPECT_TRUE(same_values(plain, plain_env) && same_values(plain, fast_env))
-                << K->name << ", " << env.name << ", " << st.rate << " Hz, mode " << int(st.mode)
-                << ", " << what;
+        if (env == nullptr) {
+            EXPECT_TRUE(same_values(plain, fast))
+                << K->name << ", " << st.rate << " Hz, mode " << int(st.mode) << ", " << what;
+            continue;
         }
+        std::vector<uint8_t> plain_env, fast_env;
+        testsupport::run_in_fp_environment(*env, [&] { on_both_paths(K, run, &plain_env, &fast_env); });
+        EXPECT_TRUE(same_values(plain, plain_env) && same_values(plain, fast_env))
+            << K->name << ", " << env->name << ", " << st.rate << " Hz, mode " << int(st.mode) << ", "
+            << what;
     }
 }
 
+// The default environment, then each one a host may have set.
+std::vector<const testsupport::CallerFpEnv *> environments() {
+    std::vector<const testsupport::CallerFpEnv *> all = {nullptr};
+    for (const testsupport::CallerFpEnv &env : testsupport::caller_fp_environments()) all.push_back(&env);
+    return all;
+}
+
 // The golden tests' channel, digital silence, full-scale square bursts cut
-// by silence, and one-step dither, in every geometry and mode.
-TEST(KernelPaths, SuppressorGivesTheSameBits) {
+// by silence, and one-step dither, in every geometry and mode: with the
+// defaults, and under each floating-point mode a host may have set.
+class SuppressorPaths : public testing::TestWithParam<const testsupport::CallerFpEnv *> {};
+
+TEST_P(SuppressorPaths, GiveTheSameBits) {
     VECTOR_TABLES_OR_SKIP(tables);
+    const testsupport::CallerFpEnv *env = GetParam();
     const Stream streams[] = {
         {6000, 2, -20},  {8000, 0, -20},  {16000, 1, -20}, {16000, 3, -20}, {22050, 2, -20},
         {32000, 0, -80}, {44100, 2, -20}, {44100, 1, 0},   {44100, 3, -20}, {48000, 0, -20},
@@ -185,12 +198,20 @@ TEST(KernelPaths, SuppressorGivesTheSameBits) {
             square[i] = (i / (st.rate / 8)) % 2 ? 0 : ((i / 7) % 2 ? 32767 : -32767);
             dither[i] = static_cast<int16_t>((i * 2654435761u >> 13) % 3) - 1;
         }
-        expect_same_on_both_paths(tables, st, testsupport::golden_channel(st.rate, 1), "golden channel");
-        expect_same_on_both_paths(tables, st, std::vector<int16_t>(n, 0), "silence");
-        expect_same_on_both_paths(tables, st, square, "square bursts");
-        expect_same_on_both_paths(tables, st, dither, "dither");
+        expect_same_on_both_paths(tables, st, testsupport::golden_channel(st.rate, 1), "golden channel", env);
+        expect_same_on_both_paths(tables, st, std::vector<int16_t>(n, 0), "silence", env);
+        expect_same_on_both_paths(tables, st, square, "square bursts", env);
+        expect_same_on_both_paths(tables, st, dither, "dither", env);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(CallersModes, SuppressorPaths, testing::ValuesIn(environments()),
+                         [](const testing::TestParamInfo<const testsupport::CallerFpEnv *> &i) {
+                             std::string name = i.param ? i.param->name : "defaults";
+                             for (char &c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
 
 // A minute of near-silence after noise: the mean spectra decay into
 // subnormal numbers and stay there.
@@ -200,7 +221,10 @@ TEST(KernelPaths, LongQuietGivesTheSameBits) {
         std::vector<int16_t> in = testsupport::white_noise(8000 * 5, 1000.0, 3);
         const std::vector<int16_t> quiet = testsupport::white_noise(8000 * 60, 0.4, 4);
         in.insert(in.end(), quiet.begin(), quiet.end());
-        expect_same_on_both_paths(tables, {8000, mode, -20}, in, "noise, then near-silence");
+        // Here the mean spectra go subnormal: the flush-to-zero modes too.
+        for (const testsupport::CallerFpEnv *env : environments())
+            if (env == nullptr || env->flush_to_zero)
+                expect_same_on_both_paths(tables, {8000, mode, -20}, in, "noise, then near-silence", env);
     }
 }
 
