@@ -5,6 +5,105 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef _WIN32
+// Windows: the temporary file is NAME.PID.part beside the output, moved over
+// it with MoveFileEx once complete; Ctrl-C (SIGINT) and SIGTERM remove it.
+// A device name (NUL, CON) is written in place.
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+namespace {
+
+char pending_removal[4096];
+
+extern "C" void on_signal(int sig) {
+    if (pending_removal[0]) DeleteFileA(pending_removal);
+    static const char kLine[] = "Interrupted\n";
+    int ignored = _write(1, kLine, sizeof kLine - 1);
+    (void)ignored;
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void set_pending_removal(const std::string &path) {
+    if (path.size() < sizeof pending_removal)
+        std::memcpy(pending_removal, path.c_str(), path.size() + 1);
+    else
+        pending_removal[0] = 0;
+}
+
+bool is_regular(const char *path) {
+    struct _stat64 st;
+    return _stat64(path, &st) == 0 && (st.st_mode & _S_IFREG);
+}
+
+bool open_in_place(OutputFile *o) {
+    o->file = std::fopen(o->path.c_str(), "wb");
+    if (!o->file) return false;
+    o->regular_in_place = is_regular(o->path.c_str());
+    if (o->regular_in_place) set_pending_removal(o->path);
+    signal(SIGINT, on_signal);
+    signal(SIGTERM, on_signal);
+    return true;
+}
+
+}  // namespace
+
+bool OutputFile_Open(OutputFile *o, const char *path) {
+    o->path = path;
+    o->target = path;
+    o->temp.clear();
+    o->regular_in_place = false;
+    struct _stat64 st;
+    const bool exists = _stat64(path, &st) == 0;
+    if (exists && !(st.st_mode & _S_IFREG)) return open_in_place(o);
+    const std::string temp = o->target + "." + std::to_string(_getpid()) + ".part";
+    o->file = std::fopen(temp.c_str(), "wb");
+    if (!o->file) return errno != ENOENT && open_in_place(o);
+    o->temp = temp;
+    set_pending_removal(o->temp);
+    signal(SIGINT, on_signal);
+    signal(SIGTERM, on_signal);
+    return true;
+}
+
+bool OutputFile_Seekable(const OutputFile *o) {
+    struct _stat64 st;
+    return o->file && _fstat64(_fileno(o->file), &st) == 0 && (st.st_mode & _S_IFREG);
+}
+
+bool OutputFile_Commit(OutputFile *o) {
+    if (o->temp.empty()) {
+        const bool ok = std::fclose(o->file) == 0;
+        o->file = nullptr;
+        if (!ok) OutputFile_Discard(o);
+        set_pending_removal("");
+        return ok;
+    }
+    bool ok = std::fflush(o->file) == 0 && _commit(_fileno(o->file)) == 0;
+    ok = std::fclose(o->file) == 0 && ok;
+    o->file = nullptr;
+    ok = ok && MoveFileExA(o->temp.c_str(), o->target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!ok) DeleteFileA(o->temp.c_str());
+    pending_removal[0] = 0;
+    return ok;
+}
+
+void OutputFile_Discard(OutputFile *o) {
+    if (o->file) std::fclose(o->file);
+    o->file = nullptr;
+    if (!o->temp.empty())
+        DeleteFileA(o->temp.c_str());
+    else if (o->regular_in_place)
+        DeleteFileA(o->path.c_str());
+    set_pending_removal("");
+}
+
+#else
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -127,9 +226,13 @@ bool OutputFile_Open(OutputFile *o, const char *path) {
             if (fchown(fd, st.st_uid, st.st_gid) != 0) { /* not allowed: ours */ }
         }
     } else {
+#ifndef __EMSCRIPTEN__
+        // (Under node, emscripten's umask is 0777: the file would get no
+        // permission at all, so it keeps mkostemps' 0600 there.)
         const mode_t mask = umask(0);
         umask(mask);
         if (fchmod(fd, 0666 & ~mask) != 0) { /* stays 0600 */ }
+#endif
     }
     o->file = fdopen(fd, "wb");
     if (!o->file) {
@@ -178,3 +281,5 @@ void OutputFile_Discard(OutputFile *o) {
         unlink(o->path.c_str());
     set_pending_removal("");
 }
+
+#endif

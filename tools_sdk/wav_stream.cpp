@@ -6,6 +6,9 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include "wav.h"
 
@@ -65,6 +68,20 @@ uint64_t data_to_read(FILE *file, const WAV_HEADER &h) {
     return announced;
 }
 
+#ifdef _WIN32
+// The C runtime of Windows has no positioned reads and writes; moving the
+// descriptor's offset does, as the stream is repositioned before its next use.
+int64_t pread(int fd, void *buf, size_t n, uint64_t at) {
+    if (_lseeki64(fd, static_cast<int64_t>(at), SEEK_SET) < 0) return -1;
+    return _read(fd, buf, static_cast<unsigned>(n));
+}
+int64_t pwrite(int fd, const void *buf, size_t n, uint64_t at) {
+    if (_lseeki64(fd, static_cast<int64_t>(at), SEEK_SET) < 0) return -1;
+    return _write(fd, buf, static_cast<unsigned>(n));
+}
+int ftruncate(int fd, uint64_t length) { return _chsize_s(fd, static_cast<int64_t>(length)); }
+#endif
+
 // Moves `length` bytes of a regular file from offset `from` to `to`,
 // front first when moving down and back first when moving up, so that no
 // byte is overwritten before it is copied; a move down then shortens the
@@ -77,12 +94,12 @@ bool move_data(FILE *file, uint64_t from, uint64_t to, uint64_t length) {
     for (uint64_t done = 0; done < length;) {
         const size_t part = static_cast<size_t>(std::min<uint64_t>(sizeof buf, length - done));
         const uint64_t at = to > from ? length - done - part : done;
-        if (pread(fd, buf, part, static_cast<off_t>(from + at)) != static_cast<ssize_t>(part) ||
-            pwrite(fd, buf, part, static_cast<off_t>(to + at)) != static_cast<ssize_t>(part))
+        if (pread(fd, buf, part, from + at) != static_cast<int64_t>(part) ||
+            pwrite(fd, buf, part, to + at) != static_cast<int64_t>(part))
             return false;
         done += part;
     }
-    return to > from || ftruncate(fd, static_cast<off_t>(to + length)) == 0;
+    return to > from || ftruncate(fd, to + length) == 0;
 }
 
 uint32_t frame_bytes(const TWavFormat &f) { return 2u * f.channels; }
