@@ -34,6 +34,13 @@ void set_pending_removal(const std::string &path) {
         pending_removal[0] = 0;
 }
 
+bool sync_to_disk(FILE *f) { return _commit(_fileno(f)) == 0; }
+bool move_over(const std::string &from, const std::string &to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+void remove_path(const std::string &path) { DeleteFileA(path.c_str()); }
+void hold_signals(bool) {}
+
 bool is_regular(const char *path) {
     struct _stat64 st;
     return _stat64(path, &st) == 0 && (st.st_mode & _S_IFREG);
@@ -74,34 +81,6 @@ bool OutputFile_Seekable(const OutputFile *o) {
     return o->file && _fstat64(_fileno(o->file), &st) == 0 && (st.st_mode & _S_IFREG);
 }
 
-bool OutputFile_Commit(OutputFile *o) {
-    if (o->temp.empty()) {
-        const bool ok = std::fclose(o->file) == 0;
-        o->file = nullptr;
-        if (!ok) OutputFile_Discard(o);
-        set_pending_removal("");
-        return ok;
-    }
-    bool ok = std::fflush(o->file) == 0 && _commit(_fileno(o->file)) == 0;
-    ok = std::fclose(o->file) == 0 && ok;
-    o->file = nullptr;
-    ok = ok && MoveFileExA(o->temp.c_str(), o->target.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    if (!ok) DeleteFileA(o->temp.c_str());
-    pending_removal[0] = 0;
-    return ok;
-}
-
-void OutputFile_Discard(OutputFile *o) {
-    if (o->file) std::fclose(o->file);
-    o->file = nullptr;
-    if (!o->temp.empty())
-        DeleteFileA(o->temp.c_str());
-    else if (o->regular_in_place)
-        DeleteFileA(o->path.c_str());
-    set_pending_removal("");
-}
-
 #else
 
 #include <fcntl.h>
@@ -133,6 +112,13 @@ void block_signals(bool block) {
     for (int sig : kSignals) sigaddset(&set, sig);
     pthread_sigmask(block ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
+
+bool sync_to_disk(FILE *f) { return fsync(fileno(f)) == 0; }
+bool move_over(const std::string &from, const std::string &to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+void remove_path(const std::string &path) { unlink(path.c_str()); }
+void hold_signals(bool hold) { block_signals(hold); }
 
 void set_pending_removal(const std::string &path) {
     block_signals(true);
@@ -251,6 +237,10 @@ bool OutputFile_Seekable(const OutputFile *o) {
     return o->file && fstat(fileno(o->file), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+#endif
+
+// ------------------------------------------------- the same on every system
+
 bool OutputFile_Commit(OutputFile *o) {
     if (o->temp.empty()) {
         const bool ok = std::fclose(o->file) == 0;
@@ -261,14 +251,14 @@ bool OutputFile_Commit(OutputFile *o) {
     }
     // On disk before it takes the name, so that a power cut cannot leave
     // an empty or partial file under it.
-    bool ok = std::fflush(o->file) == 0 && fsync(fileno(o->file)) == 0;
+    bool ok = std::fflush(o->file) == 0 && sync_to_disk(o->file);
     ok = std::fclose(o->file) == 0 && ok;
     o->file = nullptr;
-    block_signals(true);
-    ok = ok && std::rename(o->temp.c_str(), o->target.c_str()) == 0;
-    if (!ok) unlink(o->temp.c_str());
+    hold_signals(true);
+    ok = ok && move_over(o->temp, o->target);
+    if (!ok) remove_path(o->temp);
     pending_removal[0] = 0;
-    block_signals(false);
+    hold_signals(false);
     return ok;
 }
 
@@ -276,10 +266,8 @@ void OutputFile_Discard(OutputFile *o) {
     if (o->file) std::fclose(o->file);
     o->file = nullptr;
     if (!o->temp.empty())
-        unlink(o->temp.c_str());
+        remove_path(o->temp);
     else if (o->regular_in_place)
-        unlink(o->path.c_str());
+        remove_path(o->path);
     set_pending_removal("");
 }
-
-#endif
