@@ -22,13 +22,7 @@ ffmpeg_uri="${uri/:/\\:}"   # a colon ends an ffmpeg filter option
 failures=0
 fail() { echo "plugin_hosts: $*" >&2; failures=$((failures + 1)); }
 
-# Block length at each rate (the README's frame geometry table).
-block_of() { case "$1" in 8000) echo 120 ;; 16000) echo 190 ;; *) echo 1024 ;; esac; }
-size() { stat -c %s "$1"; }
-# Equal byte ranges: FILE_A FROM_A FILE_B FROM_B COUNT (offsets from 0).
-same() { cmp -s <(tail -c +$(($2 + 1)) "$1" | head -c "$5") <(tail -c +$(($4 + 1)) "$3" | head -c "$5"); }
-# The samples of a WAV file as raw 16-bit little-endian.
-raw() { sox -D "$1" -t s16 "$2"; }
+. "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/support/host_checks.sh"
 
 ffmpeg_raw() {  # IN FILTER OUT
   ffmpeg -nostdin -v error -y -i "$1" -af "$2" -f s16le "$3"

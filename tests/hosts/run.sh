@@ -24,10 +24,7 @@ cd "$work"
 export LADSPA_PATH="$bundle" LV2_PATH="$(dirname "$bundle")" GST_REGISTRY="$work/gst-registry.bin"
 failures=0
 fail() { echo "hosts: $*" >&2; failures=$((failures + 1)); }
-block_of() { case "$1" in 8000) echo 120 ;; 16000) echo 190 ;; *) echo 1024 ;; esac; }
-size() { stat -c %s "$1"; }
-same() { cmp -s <(tail -c +$(($2 + 1)) "$1" | head -c "$5") <(tail -c +$(($4 + 1)) "$3" | head -c "$5"); }
-raw() { sox -D "$1" -t s16 "$2"; }
+. "$here/../support/host_checks.sh"
 reference() {  # IN.wav OUT.raw: test_wav's samples at the command line's values
   "$test_wav" 2 -20 0.95 0.98 "$1" ref.wav >/dev/null && tail -c +57 ref.wav >"$2"
 }
@@ -116,15 +113,20 @@ for format in lv2 ladspa; do
     sox "$in" padded.wav pad "${preroll}s" 4096s
     reference padded.wav ref.raw
     frame=$((2 * ch)) input=$(($(size "$in") - 44))
-    # ardour7-export 7.3 now and then stalls for good on a busy machine; a
-    # second try starts from a new session.
-    ardour_export "$format" "$ch" "$in" || ardour_export "$format" "$ch" "$in" ||
-      { fail "Ardour, $format, $ch channel(s): no export: $(tail -n 3 ardour.log)"; continue; }
-    raw ardour.wav ardour.raw
-    [ "$(size ardour.raw)" -eq "$input" ] ||
-      { fail "Ardour, $format, $ch channel(s): $(size ardour.raw) bytes, not $input"; continue; }
-    same ardour.raw 0 ref.raw $(((preroll + 1024) * frame)) "$input" ||
-      fail "Ardour, $format, $ch channel(s): not test_wav's output behind $preroll zeros"
+    # ardour7-export 7.3 now and then stalls for good on a busy machine, and
+    # now and then starts the region a cycle off; each try starts from a
+    # new session, and one of two must give test_wav's samples exactly.
+    why=""
+    for try in 1 2; do
+      ardour_export "$format" "$ch" "$in" || { why="no export: $(tail -n 3 ardour.log)"; continue; }
+      raw ardour.wav ardour.raw
+      [ "$(size ardour.raw)" -eq "$input" ] || { why="$(size ardour.raw) bytes, not $input"; continue; }
+      same ardour.raw 0 ref.raw $(((preroll + 1024) * frame)) "$input" ||
+        { why="not test_wav's output behind $preroll zeros"; continue; }
+      why=""
+      break
+    done
+    [ -z "$why" ] || fail "Ardour, $format, $ch channel(s): $why"
   done
 done
 echo "hosts: Ardour, LV2 and LADSPA plugins on a mono and a stereo track at $rate Hz"
