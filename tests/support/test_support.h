@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,22 @@ std::string strict_layout_error(const Bytes &file, size_t *data_at = nullptr,
                                 uint64_t *data_bytes = nullptr);
 uint16_t read_u16(const Bytes &b, size_t at);
 std::vector<int16_t> samples_at(const Bytes &b, size_t at, size_t count);
+
+// Malformed and unusual WAV files, one table for the WAV module's tests,
+// the tool's and the bad-input suite. Where the header reader takes a
+// file, its data chunk's body is wav_case_samples() and ends the file.
+struct WavCase {
+    // How test_wav takes the file: refused by the header reader ("Unknown
+    // format"), refused for its format, or cleaned.
+    enum class Takes { Unknown, Format, Cleaned };
+    const char *name;
+    Bytes file;
+    Takes takes;
+    uint32_t fmt_size = 16;  // as read, where the header loads
+};
+const std::vector<WavCase> &wav_cases();
+const Bytes &wav_case_samples();
+void PrintTo(const WavCase &c, std::ostream *os);
 
 // A fresh directory under the system's temporary folder, removed with its
 // contents when the object goes away.
