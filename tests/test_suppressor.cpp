@@ -154,6 +154,25 @@ TEST(SuppressorConfig, WindowsArePeriodicHannBitForBit) {
     }
 }
 
+// The only check of the two public copy helpers, which no other code calls.
+TEST(SuppressorConfig, StridedCopiesTouchOnlyTheirLane) {
+    int16 src[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    int16 dst[9] = {0};
+    CopyMem16i(src + 1, dst + 1, 3, 3);
+    const int16 lane[9] = {0, 2, 0, 0, 5, 0, 0, 8, 0};
+    EXPECT_EQ(0, std::memcmp(dst, lane, sizeof dst));
+    // Moving down within one buffer works in ascending order.
+    CopyMem16i(src + 3, src, 6, 1);
+    const int16 moved[9] = {4, 5, 6, 7, 8, 9, 7, 8, 9};
+    EXPECT_EQ(0, std::memcmp(src, moved, sizeof src));
+
+    float a[3] = {1, 2, 3}, b[3] = {0, 0, 0};
+    vCpy(b, a, 0);
+    EXPECT_EQ(b[0], 0.0f);
+    vCpy(b, a, 3);
+    EXPECT_EQ(0, std::memcmp(a, b, sizeof a));
+}
+
 // ------------------------------------------------ analysis and synthesis
 
 const uint32 kGeometryRates[] = {6000, 8000, 16000, 22050, 32000, 44100};
