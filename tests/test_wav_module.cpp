@@ -20,25 +20,6 @@ namespace {
 using namespace testsupport;
 using namespace std::string_literals;
 
-Bytes cat(const std::vector<Bytes> &parts) {
-    Bytes b;
-    for (const Bytes &p : parts) b.insert(b.end(), p.begin(), p.end());
-    return b;
-}
-
-Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
-
-void set_u32(Bytes &b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// A chunk that declares `size` whatever its body holds.
-Bytes chunk_sized(const std::string &id, uint32_t size, const Bytes &body = {}) {
-    Bytes c = chunk(id, body);
-    set_u32(c, 4, size);
-    return c;
-}
-
 // fmt chunk for stereo 16-bit PCM at 8 kHz, with `extra` zero bytes after
 // the 16 bytes of fields.
 Bytes fmt_chunk(size_t extra = 0) {
@@ -86,22 +67,6 @@ Loaded load(const Bytes &file) {
 }
 
 // ------------------------------------------------------------- reading
-
-// An RF64 file: riff() with its first four bytes and size replaced.
-Bytes rf64(const std::vector<Bytes> &chunks) {
-    Bytes b = riff(chunks);
-    std::copy_n("RF64", 4, b.begin());
-    set_u32(b, 4, 0xFFFFFFFF);
-    return b;
-}
-
-// A ds64 chunk announcing `data` bytes.
-Bytes ds64(uint64_t data) {
-    Bytes body(28, 0);
-    set_u32(body, 8, static_cast<uint32_t>(data));
-    set_u32(body, 12, static_cast<uint32_t>(data >> 32));
-    return chunk("ds64", body);
-}
 
 class HeaderRead : public ::testing::TestWithParam<WavCase> {};
 

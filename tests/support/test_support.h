@@ -42,6 +42,17 @@ std::string strict_layout_error(const Bytes &file, size_t *data_at = nullptr,
 uint16_t read_u16(const Bytes &b, size_t at);
 std::vector<int16_t> samples_at(const Bytes &b, size_t at, size_t count);
 
+Bytes text(const std::string &s);  // its characters, no terminator
+Bytes cat(const std::vector<Bytes> &parts);
+void set_u16(Bytes &b, size_t at, uint16_t v);
+void set_u32(Bytes &b, size_t at, uint32_t v);
+// A chunk that declares `size` whatever its body holds.
+Bytes chunk_sized(const std::string &id, uint32_t size, const Bytes &body = {});
+// An RF64 file: riff() with "RF64" and the size 0xFFFFFFFF.
+Bytes rf64(const std::vector<Bytes> &chunks);
+// A ds64 chunk announcing `bytes` of data, with `extra` bytes of table.
+Bytes ds64(uint64_t bytes, size_t extra = 0);
+
 // Malformed and unusual WAV files, one table for the WAV module's tests,
 // the tool's and the bad-input suite. Where the header reader takes a
 // file, its data chunk's body is wav_case_samples() and ends the file.

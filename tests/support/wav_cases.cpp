@@ -5,9 +5,6 @@
 #include "test_support.h"
 
 namespace testsupport {
-namespace {
-
-using namespace std::string_literals;
 
 Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
 
@@ -27,12 +24,29 @@ void set_u32(Bytes &b, size_t at, uint32_t v) {
     set_u16(b, at + 2, static_cast<uint16_t>(v >> 16));
 }
 
-// A chunk that declares `size` whatever its body holds.
-Bytes chunk_sized(const std::string &id, uint32_t size, const Bytes &body = {}) {
+Bytes chunk_sized(const std::string &id, uint32_t size, const Bytes &body) {
     Bytes c = chunk(id, body);
     set_u32(c, 4, size);
     return c;
 }
+
+Bytes rf64(const std::vector<Bytes> &chunks) {
+    Bytes b = riff(chunks);
+    std::copy_n("RF64", 4, b.begin());
+    set_u32(b, 4, 0xFFFFFFFF);
+    return b;
+}
+
+Bytes ds64(uint64_t bytes, size_t extra) {
+    Bytes body(24 + 4 + extra, 0);
+    set_u32(body, 8, static_cast<uint32_t>(bytes));
+    set_u32(body, 12, static_cast<uint32_t>(bytes >> 32));
+    return chunk("ds64", body);
+}
+
+namespace {
+
+using namespace std::string_literals;
 
 // Mono 16-bit PCM at 8 kHz, with `extra` bytes after the 16 of fields.
 Bytes fmt(size_t extra = 0) {
@@ -59,22 +73,6 @@ Bytes with_u32(size_t at, uint32_t v) {
 }
 Bytes with_format(uint16_t format, uint16_t channels, uint16_t bits) {
     return riff({chunk("fmt ", fmt_body(format, channels, 8000, bits)), data()});
-}
-
-// RF64: riff() with "RF64" and the size 0xFFFFFFFF.
-Bytes rf64(const std::vector<Bytes> &chunks) {
-    Bytes b = riff(chunks);
-    std::copy_n("RF64", 4, b.begin());
-    set_u32(b, 4, 0xFFFFFFFF);
-    return b;
-}
-
-// A ds64 chunk announcing `bytes` of data, with `extra` bytes of table.
-Bytes ds64(uint64_t bytes, size_t extra = 0) {
-    Bytes body(24 + 4 + extra, 0);
-    set_u32(body, 8, static_cast<uint32_t>(bytes));
-    set_u32(body, 12, static_cast<uint32_t>(bytes >> 32));
-    return chunk("ds64", body);
 }
 
 Bytes rf64_data() { return chunk_sized("data", 0xFFFFFFFF, wav_case_samples()); }
