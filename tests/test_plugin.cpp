@@ -15,6 +15,7 @@
 #include <ladspa.h>
 #include <lv2/core/lv2.h>
 
+#include "geometry.h"
 #include "spstream.h"
 #include "test_support.h"
 
@@ -121,10 +122,8 @@ void expect_block_loop_delayed(const Signal &out, const std::vector<int16_t> &lo
         ASSERT_EQ(out[t] * 32768.0f, loop[t - block + 1]) << what << " sample " << t;
 }
 
-// The frame geometry's block length (see the README's table).
-uint32_t block_at(uint32_t rate) {
-    return rate == 8000 ? 120 : rate <= 20000 ? 190 : rate <= 30000 ? 300 : rate < 44000 ? 480 : 1024;
-}
+// The block length at a rate: half the frame of its geometry.
+uint32_t block_at(uint32_t rate) { return nr_geometry::kFrames[nr_geometry::row_for_rate(rate)].len / 2; }
 
 struct Case {
     unsigned channels;
